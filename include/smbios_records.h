@@ -1,0 +1,82 @@
+// The two SMBIOS record layouts the driver writes, and the buffer it builds them in.
+#pragma once
+
+#include "pi_smbios.h"
+
+// One record under construction: formatted area, then its string area.
+inline constexpr UINTN RECORD_BUFFER_SIZE = 0x300;
+
+// A record string holds at most 63 characters.
+inline constexpr UINTN RECORD_STRING_LIMIT = 64;
+
+inline constexpr UINT8 SMBIOS_TYPE_SYSTEM_SLOTS = 9;
+inline constexpr UINT8 SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED = 41;
+inline constexpr UINT8 SMBIOS_TYPE_END_OF_TABLE = 127;
+
+// SMBIOS Type 9, System Slots, as of SMBIOS 2.6 (17-byte formatted area).
+struct __attribute__((packed)) SMBIOS_TABLE_TYPE9 {
+  EFI_SMBIOS_TABLE_HEADER Hdr;
+  UINT8 SlotDesignation;
+  UINT8 SlotType;
+  UINT8 SlotDataBusWidth;
+  UINT8 CurrentUsage;
+  UINT8 SlotLength;
+  UINT16 SlotID;
+  UINT8 SlotCharacteristics1;
+  UINT8 SlotCharacteristics2;
+  UINT16 SegmentGroupNum;
+  UINT8 BusNum;
+  UINT8 DevFuncNum;
+};
+static_assert(sizeof(SMBIOS_TABLE_TYPE9) == 0x11);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotDesignation) == 0x04);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotType) == 0x05);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotDataBusWidth) == 0x06);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, CurrentUsage) == 0x07);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotLength) == 0x08);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotID) == 0x09);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotCharacteristics1) == 0x0B);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotCharacteristics2) == 0x0C);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SegmentGroupNum) == 0x0D);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, BusNum) == 0x0F);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, DevFuncNum) == 0x10);
+
+// Slot Type, Data Bus Width, Current Usage, Slot Length and characteristics values used.
+inline constexpr UINT8 SLOT_TYPE_PCIE_GEN3_X8 = 0xB5;
+inline constexpr UINT8 SLOT_TYPE_PCIE_GEN3_X16 = 0xB6;
+inline constexpr UINT8 SLOT_DATA_BUS_WIDTH_8X = 0x0B;
+inline constexpr UINT8 SLOT_DATA_BUS_WIDTH_16X = 0x0D;
+inline constexpr UINT8 SLOT_USAGE_AVAILABLE = 3;
+inline constexpr UINT8 SLOT_USAGE_IN_USE = 4;
+inline constexpr UINT8 SLOT_LENGTH_LONG = 4;
+inline constexpr UINT8 SLOT_CHARACTERISTICS1_PROVIDES_3_3V = 0x04;
+inline constexpr UINT8 SLOT_CHARACTERISTICS2_PME_AND_SMBUS = 0x05;
+
+// SMBIOS Type 41, Onboard Devices Extended Information (11-byte formatted area).
+struct __attribute__((packed)) SMBIOS_TABLE_TYPE41 {
+  EFI_SMBIOS_TABLE_HEADER Hdr;
+  UINT8 ReferenceDesignation;
+  UINT8 DeviceType;
+  UINT8 DeviceTypeInstance;
+  UINT16 SegmentGroupNum;
+  UINT8 BusNum;
+  UINT8 DevFuncNum;
+};
+static_assert(sizeof(SMBIOS_TABLE_TYPE41) == 0x0B);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, ReferenceDesignation) == 0x04);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DeviceType) == 0x05);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DeviceTypeInstance) == 0x06);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, SegmentGroupNum) == 0x07);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, BusNum) == 0x09);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DevFuncNum) == 0x0A);
+
+// Device Type: bit 7 says the device is enabled, bits 6:0 say what it is.
+inline constexpr UINT8 ONBOARD_DEVICE_ENABLED = 0x80;
+inline constexpr UINT8 ONBOARD_DEVICE_TYPE_VIDEO = 0x03;
+inline constexpr UINT8 ONBOARD_DEVICE_TYPE_ETHERNET = 0x05;
+inline constexpr UINT8 ONBOARD_DEVICE_TYPE_SATA = 0x09;
+
+// Device/Function byte: device in bits 7:3, function in bits 2:0.
+constexpr UINT8 EncodeDeviceFunction(UINT8 device, UINT8 function) {
+  return static_cast<UINT8>((device << 3) | (function & 7));
+}

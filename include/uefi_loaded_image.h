@@ -1,0 +1,52 @@
+// Loaded image protocol and device-path nodes (UEFI 2.10, 9.1 and 10.2-10.3).
+#pragma once
+
+#include "uefi_system_table.h"
+
+// EFI_DEVICE_PATH_PROTOCOL (UEFI 2.10, 10.2): the generic node header.
+struct EFI_DEVICE_PATH_PROTOCOL {
+  UINT8 Type;
+  UINT8 SubType;
+  UINT8 Length[2];
+};
+static_assert(sizeof(EFI_DEVICE_PATH_PROTOCOL) == 4);
+
+inline constexpr UINT8 MEDIA_DEVICE_PATH = 0x04;
+inline constexpr UINT8 MEDIA_PIWG_FW_FILE_DP = 0x06;
+inline constexpr UINT8 END_DEVICE_PATH_TYPE = 0x7F;
+inline constexpr UINT8 END_ENTIRE_DEVICE_PATH_SUBTYPE = 0xFF;
+
+// MEDIA_FW_VOL_FILEPATH_DEVICE_PATH (UEFI 2.10, 10.3.5.6): names a file in a
+// firmware volume by its file GUID.
+struct MEDIA_FW_VOL_FILEPATH_DEVICE_PATH {
+  EFI_DEVICE_PATH_PROTOCOL Header;
+  EFI_GUID FvFileName;
+};
+static_assert(sizeof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH) == 20);
+static_assert(OFFSET_OF(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH, FvFileName) == 4);
+
+// The file GUID that a firmware volume node carries starts this many bytes into the node.
+inline constexpr UINTN DEVICE_PATH_NODE_HEADER_SIZE = sizeof(EFI_DEVICE_PATH_PROTOCOL);
+
+// EFI_LOADED_IMAGE_PROTOCOL (UEFI 2.10, 9.1)
+struct EFI_LOADED_IMAGE_PROTOCOL {
+  UINT32 Revision;
+  EFI_HANDLE ParentHandle;
+  EFI_SYSTEM_TABLE *SystemTable;
+  EFI_HANDLE DeviceHandle;
+  EFI_DEVICE_PATH_PROTOCOL *FilePath;
+  VOID *Reserved;
+  UINT32 LoadOptionsSize;
+  VOID *LoadOptions;
+  VOID *ImageBase;
+  UINT64 ImageSize;
+  EFI_MEMORY_TYPE ImageCodeType;
+  EFI_MEMORY_TYPE ImageDataType;
+  VOID *Unload;
+};
+static_assert(sizeof(EFI_LOADED_IMAGE_PROTOCOL) == 96);
+static_assert(OFFSET_OF(EFI_LOADED_IMAGE_PROTOCOL, FilePath) == 32);
+static_assert(OFFSET_OF(EFI_LOADED_IMAGE_PROTOCOL, ImageBase) == 64);
+static_assert(OFFSET_OF(EFI_LOADED_IMAGE_PROTOCOL, ImageCodeType) == 80);
+
+inline constexpr UINT32 EFI_LOADED_IMAGE_PROTOCOL_REVISION = 0x1000;

@@ -1,0 +1,140 @@
+// The simulated firmware: a real EFI_SYSTEM_TABLE whose boot and runtime
+// services are implemented here, with pool accounting, a protocol database,
+// fault injection and a log of every call the driver makes.
+//
+// One Firmware is active at a time (boot services carry no "This" pointer, so
+// the table's entries find their firmware through Firmware::Active()).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "include/uefi_loaded_image.h"
+#include "include/uefi_system_table.h"
+
+namespace sim {
+
+std::string GuidName(const EFI_GUID &guid);
+bool operator<(const EFI_GUID &a, const EFI_GUID &b);
+
+// Makes named firmware calls fail on purpose. Calls are counted per name from
+// 1; a plan can fail exactly the k-th call or every call from the k-th on.
+// Names are the service's ("AllocatePool", "GetVariable", "Smbios.GetNext",
+// "LocateProtocol:<guid name>", ...).
+class FaultPlan {
+ public:
+  void FailCall(const std::string &name, uint64_t ordinal, EFI_STATUS status);
+  void FailFrom(const std::string &name, uint64_t ordinal, EFI_STATUS status);
+  void FailAlways(const std::string &name, EFI_STATUS status) { FailFrom(name, 1, status); }
+  void Clear();
+
+  // Counts a call of `name`; the status to fail it with, if the plan says so.
+  std::optional<EFI_STATUS> Check(const std::string &name);
+  uint64_t Calls(const std::string &name) const;
+  uint64_t FaultsInjected() const { return injected_; }
+
+ private:
+  struct Rule {
+    uint64_t first;
+    bool onward;
+    EFI_STATUS status;
+  };
+  std::map<std::string, std::vector<Rule>> rules_;
+  std::map<std::string, uint64_t> calls_;
+  uint64_t injected_ = 0;
+};
+
+// Boot-services pool with accounting. Every allocation is a separate host
+// allocation of exactly the size asked for, so AddressSanitizer sees overruns.
+class Pool {
+ public:
+  ~Pool();
+  EFI_STATUS Allocate(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer);
+  EFI_STATUS Free(VOID *buffer);
+
+  size_t Outstanding() const { return live_.size(); }
+  uint64_t AllocationCount() const { return allocations_; }
+  uint64_t BytesOutstanding() const;
+  // Double frees, frees of pointers the pool never gave out, bad pool types.
+  const std::vector<std::string> &Errors() const { return errors_; }
+  // One line per allocation still outstanding: its serial number and size.
+  std::string LeakReport() const;
+  bool Owns(const VOID *buffer) const { return live_.count(buffer) != 0; }
+  // Releases what is outstanding without reporting it (for a firmware torn down
+  // after the driver's own allocations were counted).
+  void ReleaseAll();
+
+ private:
+  struct Block {
+    uint64_t serial;
+    UINTN size;
+    EFI_MEMORY_TYPE type;
+  };
+  std::map<const VOID *, Block> live_;
+  std::map<const VOID *, uint64_t> freed_;  // address -> serial, for double-free reports
+  std::vector<std::string> errors_;
+  uint64_t allocations_ = 0;
+};
+
+class Firmware {
+ public:
+  Firmware();
+  ~Firmware();
+  Firmware(const Firmware &) = delete;
+  Firmware &operator=(const Firmware &) = delete;
+
+  static Firmware &Active();
+
+  EFI_SYSTEM_TABLE *SystemTable() { return &systemTable_; }
+  EFI_BOOT_SERVICES *BootServices() { return &bootServices_; }
+  EFI_RUNTIME_SERVICES *RuntimeServices() { return &runtimeServices_; }
+
+  // Protocol database. LocateProtocol answers with the first interface
+  // installed for the GUID on any handle, in installation order.
+  EFI_HANDLE CreateHandle();
+  void InstallProtocol(EFI_HANDLE handle, const EFI_GUID &guid, VOID *interface);
+  void UninstallProtocol(EFI_HANDLE handle, const EFI_GUID &guid);
+  // Installs on a handle of its own.
+  EFI_HANDLE InstallProtocol(const EFI_GUID &guid, VOID *interface);
+
+  // Runtime GetVariable is served by this function when set; EFI_NOT_FOUND otherwise.
+  using GetVariableHandler =
+      std::function<EFI_STATUS(const CHAR16 *, const EFI_GUID *, UINT32 *, UINTN *, VOID *)>;
+  void SetVariableService(GetVariableHandler handler) { getVariable_ = std::move(handler); }
+
+  Pool pool;
+  FaultPlan faults;
+  // Every firmware call the driver made, in order, e.g. "Smbios.GetNext(type=9) -> 0x0003".
+  std::vector<std::string> log;
+  void Log(std::string entry);
+  size_t CountLog(const std::string &prefix) const;
+
+  // Entry points installed in the tables.
+  EFI_STATUS AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer);
+  EFI_STATUS FreePool(VOID *buffer);
+  EFI_STATUS HandleProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface);
+  EFI_STATUS LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface);
+  EFI_STATUS GetVariable(const CHAR16 *name, const EFI_GUID *vendor, UINT32 *attributes,
+                         UINTN *dataSize, VOID *data);
+
+ private:
+  struct Installed {
+    EFI_HANDLE handle;
+    EFI_GUID guid;
+    VOID *interface;
+  };
+  EFI_SYSTEM_TABLE systemTable_{};
+  EFI_BOOT_SERVICES bootServices_{};
+  EFI_RUNTIME_SERVICES runtimeServices_{};
+  std::vector<Installed> installed_;
+  std::vector<uint64_t> handles_;
+  uint64_t nextHandle_ = 0x1000;
+  GetVariableHandler getVariable_;
+  Firmware *previous_ = nullptr;
+};
+
+}  // namespace sim

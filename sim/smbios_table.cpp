@@ -1,0 +1,316 @@
+#include "sim/smbios_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "include/guids.h"
+#include "include/smbios_records.h"
+#include "sim/status_names.h"
+
+namespace sim {
+
+namespace {
+
+constexpr size_t kEntryPointSize = 0x18;
+constexpr size_t kDumpTableOffset = 0x20;
+
+SmbiosTable &Self(EFI_SMBIOS_PROTOCOL *This) {
+  return *reinterpret_cast<SmbiosTable::Wrapper *>(This)->self;
+}
+
+EFI_STATUS EFIAPI AddEntry(EFI_SMBIOS_PROTOCOL *This, EFI_HANDLE producer,
+                           EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TABLE_HEADER *record) {
+  return Self(This).Add(producer, handle, record);
+}
+EFI_STATUS EFIAPI UpdateStringEntry(EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE *handle,
+                                    UINTN *stringNumber, CHAR8 *string) {
+  return Self(This).UpdateString(handle, stringNumber, string);
+}
+EFI_STATUS EFIAPI RemoveEntry(EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE handle) {
+  return Self(This).Remove(handle);
+}
+EFI_STATUS EFIAPI GetNextEntry(EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE *handle,
+                               EFI_SMBIOS_TYPE *type, EFI_SMBIOS_TABLE_HEADER **record,
+                               EFI_HANDLE *producer) {
+  return Self(This).GetNext(handle, type, record, producer);
+}
+
+std::string HandleText(EFI_SMBIOS_HANDLE handle) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "0x%04X", handle);
+  return text;
+}
+
+uint8_t Checksum(const uint8_t *bytes, size_t length) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < length; i++) {
+    sum = static_cast<uint8_t>(sum + bytes[i]);
+  }
+  return static_cast<uint8_t>(0x100 - sum);
+}
+
+}  // namespace
+
+std::vector<std::string> SmbiosRecord::Strings() const {
+  std::vector<std::string> strings;
+  size_t at = Length();
+  if (at + 1 < bytes.size() && bytes[at] == 0 && bytes[at + 1] == 0) {
+    return strings;
+  }
+  while (at < bytes.size() && bytes[at] != 0) {
+    std::string text(reinterpret_cast<const char *>(&bytes[at]));
+    strings.push_back(text);
+    at += text.size() + 1;
+  }
+  return strings;
+}
+
+size_t MeasureRecord(const uint8_t *record, size_t limit) {
+  if (limit < sizeof(EFI_SMBIOS_TABLE_HEADER) + 2) {
+    return 0;
+  }
+  size_t formatted = record[1];
+  if (formatted < sizeof(EFI_SMBIOS_TABLE_HEADER)) {
+    return 0;
+  }
+  for (size_t at = formatted; at + 1 < limit; at++) {
+    if (record[at] == 0 && record[at + 1] == 0) {
+      return at + 2;
+    }
+  }
+  return 0;
+}
+
+SmbiosTable::SmbiosTable(Firmware &firmware, bool install) : firmware_(firmware) {
+  wrapper_.protocol.Add = &AddEntry;
+  wrapper_.protocol.UpdateString = &UpdateStringEntry;
+  wrapper_.protocol.Remove = &RemoveEntry;
+  wrapper_.protocol.GetNext = &GetNextEntry;
+  wrapper_.protocol.MajorVersion = 3;
+  wrapper_.protocol.MinorVersion = 0;
+  wrapper_.self = this;
+  if (install) {
+    Install();
+  }
+}
+
+SmbiosTable::~SmbiosTable() {
+  if (installedOn_ != nullptr) {
+    firmware_.UninstallProtocol(installedOn_, EFI_SMBIOS_PROTOCOL_GUID);
+  }
+}
+
+void SmbiosTable::Install() {
+  if (installedOn_ == nullptr) {
+    installedOn_ = firmware_.InstallProtocol(EFI_SMBIOS_PROTOCOL_GUID, &wrapper_.protocol);
+  }
+}
+
+bool SmbiosTable::HandleInUse(EFI_SMBIOS_HANDLE handle) const {
+  for (const SmbiosRecord &record : records_) {
+    if (record.handle == handle) {
+      return true;
+    }
+  }
+  return false;
+}
+
+EFI_SMBIOS_HANDLE SmbiosTable::FreshHandle() const {
+  // The smallest handle not in use, as the reference SMBIOS driver assigns them.
+  for (uint32_t candidate = 0; candidate < SMBIOS_HANDLE_PI_RESERVED; candidate++) {
+    if (!HandleInUse(static_cast<EFI_SMBIOS_HANDLE>(candidate))) {
+      return static_cast<EFI_SMBIOS_HANDLE>(candidate);
+    }
+  }
+  return SMBIOS_HANDLE_PI_RESERVED;
+}
+
+EFI_STATUS SmbiosTable::Add(EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
+                            EFI_SMBIOS_TABLE_HEADER *record) {
+  auto finish = [&](EFI_STATUS status, const std::string &detail) {
+    firmware_.Log("Smbios.Add(type=" + (record ? std::to_string(record->Type) : "null") + ")" +
+                  detail + " -> " + StatusName(status));
+    return status;
+  };
+  if (auto fault = firmware_.faults.Check("Smbios.Add")) {
+    return finish(*fault, " (injected)");
+  }
+  if (handle == nullptr || record == nullptr) {
+    return finish(EFI_INVALID_PARAMETER, "");
+  }
+  const uint8_t *bytes = reinterpret_cast<const uint8_t *>(record);
+  size_t size = MeasureRecord(bytes, kMaxRecordSize);
+  if (size == 0) {
+    return finish(EFI_INVALID_PARAMETER, " malformed");
+  }
+  // Each string must be non-empty and short; the area ends at the double NUL.
+  size_t formatted = bytes[1];
+  if (size > formatted + 2) {
+    size_t run = 0;
+    for (size_t at = formatted; at < size - 1; at++) {
+      run = bytes[at] == 0 ? 0 : run + 1;
+      if (run > kMaxStringLength) {
+        return finish(EFI_INVALID_PARAMETER, " string too long");
+      }
+    }
+  }
+  EFI_SMBIOS_HANDLE assigned = *handle;
+  if (assigned == SMBIOS_HANDLE_PI_RESERVED) {
+    assigned = FreshHandle();
+    if (assigned == SMBIOS_HANDLE_PI_RESERVED) {
+      return finish(EFI_OUT_OF_RESOURCES, " table full");
+    }
+  } else if (HandleInUse(assigned)) {
+    return finish(EFI_ALREADY_STARTED, " handle " + HandleText(assigned) + " in use");
+  }
+  SmbiosRecord stored{assigned, std::vector<uint8_t>(bytes, bytes + size), producer};
+  // The table's copy carries the handle it was given.
+  stored.bytes[2] = static_cast<uint8_t>(assigned & 0xFF);
+  stored.bytes[3] = static_cast<uint8_t>(assigned >> 8);
+  records_.push_back(std::move(stored));
+  *handle = assigned;
+  return finish(EFI_SUCCESS, " handle " + HandleText(assigned));
+}
+
+EFI_STATUS SmbiosTable::UpdateString(EFI_SMBIOS_HANDLE *handle, UINTN *stringNumber,
+                                     CHAR8 *string) {
+  (void)handle;
+  (void)stringNumber;
+  (void)string;
+  firmware_.Log("Smbios.UpdateString -> EFI_UNSUPPORTED");
+  return EFI_UNSUPPORTED;
+}
+
+EFI_STATUS SmbiosTable::Remove(EFI_SMBIOS_HANDLE handle) {
+  std::string call = "Smbios.Remove(" + HandleText(handle) + ")";
+  if (auto fault = firmware_.faults.Check("Smbios.Remove")) {
+    firmware_.Log(call + " -> " + StatusName(*fault) + " (injected)");
+    return *fault;
+  }
+  for (auto it = records_.begin(); it != records_.end(); ++it) {
+    if (it->handle == handle) {
+      records_.erase(it);
+      firmware_.Log(call + " -> EFI_SUCCESS");
+      return EFI_SUCCESS;
+    }
+  }
+  // PI: the handle does not exist.
+  firmware_.Log(call + " -> EFI_INVALID_PARAMETER");
+  return EFI_INVALID_PARAMETER;
+}
+
+EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type,
+                                EFI_SMBIOS_TABLE_HEADER **record, EFI_HANDLE *producer) {
+  std::string call =
+      "Smbios.GetNext(type=" + (type ? std::to_string(*type) : std::string("any")) + ")";
+  if (handle == nullptr) {
+    firmware_.Log(call + " -> EFI_INVALID_PARAMETER");
+    return EFI_INVALID_PARAMETER;
+  }
+  if (auto fault = firmware_.faults.Check("Smbios.GetNext")) {
+    firmware_.Log(call + " -> " + StatusName(*fault) + " (injected)");
+    return *fault;
+  }
+  size_t start = 0;
+  if (*handle != SMBIOS_HANDLE_PI_RESERVED) {
+    start = records_.size();
+    for (size_t i = 0; i < records_.size(); i++) {
+      if (records_[i].handle == *handle) {
+        start = i + 1;
+        break;
+      }
+    }
+  }
+  auto matches = [&](const SmbiosRecord &candidate) {
+    return type == nullptr || candidate.Type() == *type;
+  };
+  size_t passes = getNextNeverEnds_ ? 2 : 1;
+  for (size_t pass = 0; pass < passes; pass++) {
+    for (size_t i = pass == 0 ? start : 0; i < records_.size(); i++) {
+      if (matches(records_[i])) {
+        *handle = records_[i].handle;
+        if (record != nullptr) {
+          *record = reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(records_[i].bytes.data());
+        }
+        if (producer != nullptr) {
+          *producer = records_[i].producer;
+        }
+        firmware_.Log(call + " -> " + HandleText(*handle));
+        return EFI_SUCCESS;
+      }
+    }
+  }
+  if (getNextNeverEnds_) {
+    // Nothing matches at all: a broken firmware still answers with some handle.
+    *handle = 0;
+    firmware_.Log(call + " -> 0x0000 (never ends)");
+    return EFI_SUCCESS;
+  }
+  *handle = SMBIOS_HANDLE_PI_RESERVED;
+  firmware_.Log(call + " -> end");
+  return EFI_NOT_FOUND;
+}
+
+EFI_STATUS SmbiosTable::AddRecord(const std::vector<uint8_t> &bytes, EFI_SMBIOS_HANDLE handle) {
+  std::vector<uint8_t> copy = bytes;
+  copy.resize(copy.size() + 2, 0);  // Add never reads past the double NUL of a well-formed record
+  return Add(nullptr, &handle, reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(copy.data()));
+}
+
+std::vector<SmbiosRecord> SmbiosTable::RecordsOfType(uint8_t type) const {
+  std::vector<SmbiosRecord> found;
+  for (const SmbiosRecord &record : records_) {
+    if (record.Type() == type) {
+      found.push_back(record);
+    }
+  }
+  return found;
+}
+
+std::vector<uint8_t> SmbiosTable::StructureTable() const {
+  std::vector<uint8_t> table;
+  for (const SmbiosRecord &record : records_) {
+    table.insert(table.end(), record.bytes.begin(), record.bytes.end());
+  }
+  EFI_SMBIOS_HANDLE endHandle = FreshHandle();
+  const uint8_t endOfTable[] = {SMBIOS_TYPE_END_OF_TABLE, 4, static_cast<uint8_t>(endHandle & 0xFF),
+                                static_cast<uint8_t>(endHandle >> 8), 0, 0};
+  table.insert(table.end(), std::begin(endOfTable), std::end(endOfTable));
+  return table;
+}
+
+std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
+  // SMBIOS 3.0 64-bit entry point (SMBIOS 3.x, 5.2.2).
+  std::vector<uint8_t> entry(kEntryPointSize, 0);
+  std::memcpy(entry.data(), "_SM3_", 5);
+  entry[6] = static_cast<uint8_t>(kEntryPointSize);
+  entry[7] = 3;  // major version
+  entry[8] = 0;  // minor version
+  entry[9] = 0;  // docrev
+  entry[10] = 1;  // entry point revision: SMBIOS 3.0
+  uint32_t maximumSize = static_cast<uint32_t>(StructureTable().size());
+  std::memcpy(&entry[0x0C], &maximumSize, sizeof(maximumSize));
+  std::memcpy(&entry[0x10], &tableAddress, sizeof(tableAddress));
+  entry[5] = Checksum(entry.data(), entry.size());
+  return entry;
+}
+
+std::vector<uint8_t> SmbiosTable::DumpImage() const {
+  std::vector<uint8_t> image = EntryPoint(kDumpTableOffset);
+  image.resize(kDumpTableOffset, 0);
+  std::vector<uint8_t> table = StructureTable();
+  image.insert(image.end(), table.begin(), table.end());
+  return image;
+}
+
+bool SmbiosTable::WriteDump(const std::string &path) const {
+  std::vector<uint8_t> image = DumpImage();
+  FILE *file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  bool written = std::fwrite(image.data(), 1, image.size(), file) == image.size();
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace sim
