@@ -80,3 +80,8 @@ inline constexpr UINT8 ONBOARD_DEVICE_TYPE_SATA = 0x09;
 constexpr UINT8 EncodeDeviceFunction(UINT8 device, UINT8 function) {
   return static_cast<UINT8>((device << 3) | (function & 7));
 }
+
+// Both layouts keep their one string's number (slot or reference designation) at byte 4.
+inline constexpr UINTN RECORD_DESIGNATION_OFFSET = 4;
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotDesignation) == RECORD_DESIGNATION_OFFSET);
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, ReferenceDesignation) == RECORD_DESIGNATION_OFFSET);

@@ -240,12 +240,6 @@ EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type
       }
     }
   }
-  if (getNextNeverEnds_) {
-    // Nothing matches at all: a broken firmware still answers with some handle.
-    *handle = 0;
-    firmware_.Log(call + " -> 0x0000 (never ends)");
-    return EFI_SUCCESS;
-  }
   *handle = SMBIOS_HANDLE_PI_RESERVED;
   firmware_.Log(call + " -> end");
   return EFI_NOT_FOUND;

@@ -47,8 +47,8 @@ class SmbiosTable {
   const std::vector<SmbiosRecord> &Records() const { return records_; }
   std::vector<SmbiosRecord> RecordsOfType(uint8_t type) const;
 
-  // A broken firmware whose GetNext starts again at the table's start instead
-  // of reporting the end.
+  // A broken firmware whose GetNext starts again at the first match instead of
+  // reporting the end (it reports the end only when nothing matches at all).
   void SetGetNextNeverEnds(bool never) { getNextNeverEnds_ = never; }
 
   // Publication: the structure table (records in order, then Type 127) and an

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Every test: the host build (g++, with the UEFI images and the QEMU/OVMF runs)
+# and a second host build under AddressSanitizer and UndefinedBehaviorSanitizer (clang).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+scripts/build.sh build
+scripts/build.sh build-san -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DSANITIZE=ON -DBUILD_EFI=OFF -DBUILD_FUZZERS=ON
+
+status=0
+(cd build-san && ctest --output-on-failure -j2) || status=1
+(cd build && ctest --output-on-failure -j2) || status=1
+exit $status
