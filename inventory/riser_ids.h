@@ -1,0 +1,19 @@
+// Which riser card sits in each riser position, from the PCH strap pads.
+#pragma once
+
+#include "../include/uefi_base.h"
+
+// Riser 1 and 2 identifiers are 3 bits, riser 3's is 2 bits; all bits set
+// means no card the dispatch handles.
+struct RiserIds {
+  UINT8 riser1;
+  UINT8 riser2;
+  UINT8 riser3;
+};
+
+inline constexpr UINT8 RISER1_ID_NONE = 7;
+inline constexpr UINT8 RISER2_ID_NONE = 7;
+inline constexpr UINT8 RISER3_ID_NONE = 3;
+
+// Reads all eight strap pads afresh; a pad that cannot be read counts as low.
+RiserIds ReadRiserIds();

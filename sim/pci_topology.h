@@ -1,0 +1,92 @@
+// PCI configuration space of the board and the platform's register-access
+// protocol that maps a function to it.
+//
+// Every function that answers has a 4 KiB configuration page of its own in
+// host memory; every other function maps to one shared page of all ones, as a
+// read of a function that does not answer returns. The protocol's member
+// carries no pointer to its instance, so it answers from the active topology
+// (the most recently constructed one still alive), as boot services answer
+// from the active Firmware.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "include/register_access.h"
+#include "sim/firmware.h"
+
+namespace sim {
+
+class PciTopology {
+ public:
+  static constexpr size_t kPageSize = 4096;
+  // Vendor and device id given to functions added without one.
+  static constexpr uint32_t kDefaultId = 0x0D158086;
+
+  PciTopology();
+  ~PciTopology();
+  PciTopology(const PciTopology &) = delete;
+  PciTopology &operator=(const PciTopology &) = delete;
+
+  static PciTopology *Active();
+
+  // Puts the protocol in the firmware's protocol database (construct the
+  // topology after the firmware, so it is uninstalled first); its requests are
+  // then logged in that firmware's log and its fault plan can fail them
+  // ("RegisterAccess.ConfigSpaceAddress": the k-th request gives no address).
+  void Install(Firmware &firmware);
+  RegisterAccessProtocol *Protocol() { return &wrapper_.protocol; }
+
+  // A function that answers, with the vendor/device id word at 0x00.
+  void AddFunction(uint8_t bus, uint8_t device, uint8_t function, uint32_t id = kDefaultId);
+  void RemoveFunction(uint8_t bus, uint8_t device, uint8_t function);
+  // A root port: function 0 of (bus, device), answering, with its Secondary
+  // Bus Number at 0x19.
+  void AddBridge(uint8_t bus, uint8_t device, uint8_t secondary);
+  // The socket bus-number word at 0xCC of bus 0 (socket 0) or 0x80
+  // (socket 1), device 8, function 2, which answers from then on.
+  void SetSocketBusNumbers(unsigned socket, uint32_t word);
+
+  bool IsPresent(uint8_t bus, uint8_t device, uint8_t function) const;
+  // The function's page, or null when it does not answer.
+  uint8_t *Page(uint8_t bus, uint8_t device, uint8_t function);
+  const uint8_t *AbsentPage() const { return absent_->bytes; }
+
+  // The member gives no address (0) for every request while set.
+  void SetNoAddress(bool none) { noAddress_ = none; }
+
+  // The functions asked for, in order, as "bb:dd.f".
+  const std::vector<std::string> &Requests() const { return requests_; }
+
+  // The protocol member.
+  UINTN ConfigSpaceAddress(const PciConfigAddressDescriptor *descriptor);
+
+  struct Wrapper {
+    RegisterAccessProtocol protocol;
+    PciTopology *self;
+  };
+
+ private:
+  struct alignas(kPageSize) ConfigPage {
+    uint8_t bytes[kPageSize];
+  };
+  static uint32_t Key(uint8_t bus, uint8_t device, uint8_t function) {
+    return (uint32_t{bus} << 8) | (uint32_t{device} << 3) | function;
+  }
+  ConfigPage &PageFor(uint8_t bus, uint8_t device, uint8_t function);
+  void Log(const std::string &entry);
+
+  Wrapper wrapper_{};
+  std::map<uint32_t, std::unique_ptr<ConfigPage>> pages_;
+  std::unique_ptr<ConfigPage> absent_;
+  std::vector<std::string> requests_;
+  Firmware *firmware_ = nullptr;
+  EFI_HANDLE installedOn_ = nullptr;
+  bool noAddress_ = false;
+  PciTopology *previous_ = nullptr;
+};
+
+}  // namespace sim

@@ -1,0 +1,72 @@
+// The PCH sideband register window at 0xFD000000: a register file keyed by
+// port id and 16-bit register offset, with the GPIO pad registers a board's
+// straps drive.
+//
+// One window is active at a time (the most recently constructed one still
+// alive). The host's ReadSidebandRegister32 reads the active window; with no
+// window active it returns 0, as an unbacked window does under QEMU, so pads
+// read host-owned and low.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "sim/firmware.h"
+
+namespace sim {
+
+class SidebandWindow {
+ public:
+  static constexpr uint64_t kBase = 0xFD000000;
+
+  // Reads are logged into `firmware`'s log when one is given.
+  explicit SidebandWindow(Firmware *firmware = nullptr);
+  ~SidebandWindow();
+  SidebandWindow(const SidebandWindow &) = delete;
+  SidebandWindow &operator=(const SidebandWindow &) = delete;
+
+  // The active window, or null.
+  static SidebandWindow *Active();
+
+  static uint64_t Address(uint8_t port, uint16_t offset) {
+    return kBase | (static_cast<uint64_t>(port) << 16) | offset;
+  }
+
+  void SetRegister(uint8_t port, uint16_t offset, uint32_t value);
+  // Registers nobody set read 0.
+  uint32_t Register(uint8_t port, uint16_t offset) const;
+
+  // Drives a GPIO pad (chipset 0x01, group, pad number): its input state
+  // (level 0 or 1) and its owner (0 host, 1 to 3 other agents). False, and
+  // nothing changed, when the pad does not exist.
+  bool SetPad(uint32_t pad, int level, int owner);
+  // Register addresses of a pad, from this model's own copy of the PCH's
+  // group layout; 0 when the pad does not exist.
+  static uint64_t PadOwnershipAddress(uint32_t pad);
+  static uint64_t PadConfigurationAddress(uint32_t pad);
+  static unsigned PadOwnershipShift(uint32_t pad);
+
+  // The board's riser strap wiring: the eight strap pads set host-owned from
+  // the three riser identifiers (riser 1 and 2: 3 bits, riser 3: 2 bits).
+  static constexpr uint32_t kRiserStrapPads[8] = {0x0102000F, 0x01020010, 0x01020011, 0x01030015,
+                                                  0x01030016, 0x01030017, 0x01030011, 0x01030012};
+  void SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3);
+
+  // A 32-bit load at a physical address; logged. Addresses outside the
+  // window read 0.
+  uint32_t Read(uint64_t address);
+
+  // Every address read, in order.
+  const std::vector<uint64_t> &Reads() const { return reads_; }
+  void ClearReads() { reads_.clear(); }
+
+ private:
+  Firmware *firmware_;
+  std::map<std::pair<uint8_t, uint16_t>, uint32_t> registers_;
+  std::vector<uint64_t> reads_;
+  SidebandWindow *previous_ = nullptr;
+};
+
+}  // namespace sim
