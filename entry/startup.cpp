@@ -1,8 +1,13 @@
 #include "startup.h"
 
 #include "../base/firmware_services.h"
+#include "../base/memory.h"
+#include "../hii/string_package.h"
+#include "../hii/string_registration.h"
 #include "../include/guids.h"
+#include "../include/uefi_loaded_image.h"
 #include "../smbios/table_access.h"
+#include "refresh.h"
 
 namespace {
 
@@ -11,6 +16,13 @@ void LocateInto(const EFI_GUID &Guid, Interface **Cache) {
   VOID *interface = nullptr;
   EFI_STATUS status = gBootServices->LocateProtocol(&Guid, nullptr, &interface);
   *Cache = EFI_ERROR(status) ? nullptr : static_cast<Interface *>(interface);
+}
+
+// A driver loaded from a firmware volume finds its file GUID in the first
+// node of its file path, a firmware-volume file node.
+void CopyFileGuid(const EFI_LOADED_IMAGE_PROTOCOL *LoadedImage, EFI_GUID *Guid) {
+  const UINT8 *node = reinterpret_cast<const UINT8 *>(LoadedImage->FilePath);
+  MoveBuffer(Guid, node + DEVICE_PATH_NODE_HEADER_SIZE, sizeof(EFI_GUID));
 }
 
 }  // namespace
@@ -29,10 +41,29 @@ void CaptureFirmwareServices(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTab
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   CaptureFirmwareServices(ImageHandle, SystemTable);
-  return EFI_SUCCESS;
+
+  VOID *interface = nullptr;
+  EFI_STATUS status =
+      gBootServices->HandleProtocol(ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  const EFI_LOADED_IMAGE_PROTOCOL *loadedImage =
+      static_cast<const EFI_LOADED_IMAGE_PROTOCOL *>(interface);
+  if (loadedImage == nullptr || loadedImage->FilePath == nullptr) {
+    // Without a file path there is no GUID to name the strings by.
+    return EFI_LOAD_ERROR;
+  }
+  CopyFileGuid(loadedImage, &PackageListGuid);
+
+  const UINT8 *packages[] = {DriverStringPackage};
+  gHiiHandle = RegisterStringPackages(PackageListGuid, ImageHandle, packages, 1);
+
+  return RefreshSlotAndDeviceRecords();
 }
 
 void ResetDriverState() {
   ForgetFirmwareServices();
   ForgetSmbiosProtocol();
+  ForgetHiiState();
 }

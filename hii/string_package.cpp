@@ -1,0 +1,126 @@
+#include "string_package.h"
+
+namespace {
+
+// The package's one language and the id of its display name.
+constexpr CHAR8 PACKAGE_LANGUAGE[] = "en-US";
+constexpr EFI_STRING_ID LANGUAGE_NAME_ID = 1;
+
+// One UCS-2 string block per text; block order gives the ids, from 1.
+constexpr const CHAR16 *DRIVER_STRINGS[] = {
+    u"English",  // display name of the language
+    u"MEZZANINE 0",
+    u"MEZZANINE 1",
+    u"Riser 1, slot 1",
+    u"Riser 1, slot 2",
+    u"Riser 1, slot 3",
+    u"Riser 2, slot 1",
+    u"Riser 2, slot 2",
+    u"Riser 2, slot 3",
+    u"Riser 3, slot 1",
+    u"Riser 3, slot 2",
+    u"Aspeed Video",
+    u"Intel I350",
+    u"Intel I350",
+    u"PCH Integrated SATA Controller",
+    u"PCH Integrated sSATA Controller",
+};
+constexpr UINTN DRIVER_STRING_COUNT = sizeof(DRIVER_STRINGS) / sizeof(DRIVER_STRINGS[0]);
+static_assert(DRIVER_STRING_COUNT == 16);
+
+constexpr UINTN ARRAY_LENGTH_FIELD_SIZE = sizeof(UINT32);
+constexpr UINTN STRING_HEADER_SIZE = sizeof(EFI_HII_STRING_PACKAGE_HDR) + sizeof(PACKAGE_LANGUAGE);
+constexpr UINTN BLOCK_TYPE_SIZE = 1;
+
+constexpr UINTN WideLength(const CHAR16 *Text) {
+  UINTN length = 0;
+  while (Text[length] != 0) {
+    length++;
+  }
+  return length;
+}
+
+constexpr UINTN StringBlocksSize() {
+  UINTN size = 0;
+  for (const CHAR16 *text : DRIVER_STRINGS) {
+    size += BLOCK_TYPE_SIZE + (WideLength(text) + 1) * sizeof(CHAR16);
+  }
+  return size;
+}
+
+constexpr UINTN STRING_PACKAGE_SIZE = STRING_HEADER_SIZE + StringBlocksSize() + BLOCK_TYPE_SIZE;
+static_assert(STRING_HEADER_SIZE == 52);
+static_assert(STRING_PACKAGE_SIZE == 585);
+static_assert(ARRAY_LENGTH_FIELD_SIZE + STRING_PACKAGE_SIZE == DRIVER_STRING_PACKAGE_SIZE);
+
+struct PackageImage {
+  UINT8 Bytes[DRIVER_STRING_PACKAGE_SIZE];
+  UINTN Written;
+
+  // Writing past the end is not a constant expression, so an overrun fails the build.
+  constexpr void Put(UINT8 Value) { Bytes[Written++] = Value; }
+  constexpr void PutZeros(UINTN Count) {
+    for (UINTN i = 0; i < Count; i++) {
+      Put(0);
+    }
+  }
+  constexpr void PutLittleEndian(UINTN Value, UINTN Width) {
+    for (UINTN i = 0; i < Width; i++) {
+      Put(static_cast<UINT8>((Value >> (8 * i)) & 0xFF));
+    }
+  }
+};
+
+constexpr PackageImage BuildDriverStringPackage() {
+  PackageImage image = {};
+  image.PutLittleEndian(DRIVER_STRING_PACKAGE_SIZE, ARRAY_LENGTH_FIELD_SIZE);
+
+  // EFI_HII_STRING_PACKAGE_HDR: 24-bit length and type, HdrSize,
+  // StringInfoOffset, an empty LanguageWindow, LanguageName, Language.
+  image.PutLittleEndian(STRING_PACKAGE_SIZE, 3);
+  image.Put(EFI_HII_PACKAGE_STRINGS);
+  image.PutLittleEndian(STRING_HEADER_SIZE, sizeof(UINT32));
+  image.PutLittleEndian(STRING_HEADER_SIZE, sizeof(UINT32));
+  image.PutZeros(sizeof(EFI_HII_STRING_PACKAGE_HDR::LanguageWindow));
+  image.PutLittleEndian(LANGUAGE_NAME_ID, sizeof(EFI_STRING_ID));
+  for (CHAR8 c : PACKAGE_LANGUAGE) {
+    image.Put(static_cast<UINT8>(c));
+  }
+
+  for (const CHAR16 *text : DRIVER_STRINGS) {
+    image.Put(EFI_HII_SIBT_STRING_UCS2);
+    for (UINTN i = 0; i <= WideLength(text); i++) {
+      image.PutLittleEndian(text[i], sizeof(CHAR16));
+    }
+  }
+  image.Put(EFI_HII_SIBT_END);
+  return image;
+}
+
+constexpr PackageImage DRIVER_STRING_PACKAGE_IMAGE = BuildDriverStringPackage();
+static_assert(DRIVER_STRING_PACKAGE_IMAGE.Written == DRIVER_STRING_PACKAGE_SIZE);
+
+// Offsets within the string package of each string block and of the end block.
+constexpr UINTN BLOCK_OFFSETS[] = {52,  69,  94,  119, 152, 185, 218, 251,
+                                   284, 317, 350, 383, 410, 433, 456, 519};
+constexpr UINTN END_BLOCK_OFFSET = 584;
+
+constexpr bool BlocksWhereExpected() {
+  for (UINTN offset : BLOCK_OFFSETS) {
+    if (DRIVER_STRING_PACKAGE_IMAGE.Bytes[ARRAY_LENGTH_FIELD_SIZE + offset] !=
+        EFI_HII_SIBT_STRING_UCS2) {
+      return false;
+    }
+  }
+  return DRIVER_STRING_PACKAGE_IMAGE.Bytes[ARRAY_LENGTH_FIELD_SIZE + END_BLOCK_OFFSET] ==
+         EFI_HII_SIBT_END;
+}
+static_assert(BlocksWhereExpected());
+static_assert(DRIVER_STRING_PACKAGE_IMAGE.Bytes[0] == 0x4D && DRIVER_STRING_PACKAGE_IMAGE.Bytes[1] == 0x02);
+static_assert(DRIVER_STRING_PACKAGE_IMAGE.Bytes[4] == 0x49 && DRIVER_STRING_PACKAGE_IMAGE.Bytes[5] == 0x02 &&
+              DRIVER_STRING_PACKAGE_IMAGE.Bytes[7] == EFI_HII_PACKAGE_STRINGS);
+
+}  // namespace
+
+constinit const UINT8 (&DriverStringPackage)[DRIVER_STRING_PACKAGE_SIZE] =
+    DRIVER_STRING_PACKAGE_IMAGE.Bytes;
