@@ -1,0 +1,59 @@
+#include "slot_fill.h"
+
+#include "../base/firmware_services.h"
+#include "../hii/string_lookup.h"
+#include "../hw/pci_config.h"
+#include "../smbios/record_strings.h"
+
+namespace {
+
+struct WidthEncoding {
+  UINT8 SlotType;
+  UINT8 DataBusWidth;
+};
+
+constexpr WidthEncoding WIDTH_ENCODING[] = {
+    /* X8  */ {SLOT_TYPE_PCIE_GEN3_X8, SLOT_DATA_BUS_WIDTH_8X},
+    /* X16 */ {SLOT_TYPE_PCIE_GEN3_X16, SLOT_DATA_BUS_WIDTH_16X},
+};
+
+SMBIOS_TABLE_TYPE9 *AsSlot(VOID *Record) { return static_cast<SMBIOS_TABLE_TYPE9 *>(Record); }
+
+// Places a fetched string as the designation and releases it; the status of
+// the placement is not acted on, the record is added either way.
+void PlaceDesignation(VOID *Record, CHAR16 *Designation) {
+  if (Designation == nullptr) {
+    return;
+  }
+  UINT8 stringNumber = static_cast<UINT8 *>(Record)[RECORD_DESIGNATION_OFFSET];
+  ReplaceRecordString(Record, stringNumber, Designation);
+  gBootServices->FreePool(Designation);
+}
+
+}  // namespace
+
+void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWidth Width) {
+  SMBIOS_TABLE_TYPE9 *slot = AsSlot(Record);
+  UINT8 bus = RootPortBus(Socket, Group);
+  const WidthEncoding &encoding = WIDTH_ENCODING[static_cast<UINT8>(Width)];
+  slot->SlotType = encoding.SlotType;
+  slot->SlotDataBusWidth = encoding.DataBusWidth;
+  slot->BusNum = bus;
+  slot->DevFuncNum = EncodeDeviceFunction(RootDevice, 0);
+  slot->CurrentUsage = IsDevicePresentBehind(bus, RootDevice) ? SLOT_USAGE_IN_USE
+                                                              : SLOT_USAGE_AVAILABLE;
+}
+
+void AttachDesignationString(VOID *Record, EFI_STRING_ID StringId) {
+  PlaceDesignation(Record, LookupDriverString(StringId));
+}
+
+void DescribeSlot(VOID *Record, const SlotDescription &Slot) {
+  AsSlot(Record)->SlotID = Slot.SlotId;
+  CHAR16 *designation = LookupDriverString(Slot.StringId);
+  if (Slot.Shape != nullptr) {
+    FillSlot(Record, Slot.Shape->Socket, Slot.Shape->Group, Slot.Shape->RootDevice,
+             Slot.Shape->Width);
+  }
+  PlaceDesignation(Record, designation);
+}

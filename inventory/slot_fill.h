@@ -1,0 +1,38 @@
+// Filling a Type 9 record's slot fields from the root port that feeds the slot,
+// and placing its designation string.
+#pragma once
+
+#include "../include/smbios_records.h"
+#include "../include/uefi_hii.h"
+
+enum class SlotWidth : UINT8 { X8, X16 };
+
+// Where a slot is wired: socket (0 or 1), root-port group k (the byte of the
+// socket's bus-number word), root-port device (function 0), and width.
+struct SlotShape {
+  UINT8 Socket;
+  UINT8 Group;
+  UINT8 RootDevice;
+  SlotWidth Width;
+};
+
+// Everything that identifies one slot record. A null Shape leaves the slot
+// fields as they are in the buffer.
+struct SlotDescription {
+  UINT16 SlotId;
+  EFI_STRING_ID StringId;
+  const SlotShape *Shape;
+};
+
+// Slot Type, Data Bus Width, Bus Number, Device/Function and Current Usage
+// from the root port and what answers behind it.
+void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWidth Width);
+
+// Fetches the string and places it as the record's designation. A missing
+// string leaves the string area as it was.
+void AttachDesignationString(VOID *Record, EFI_STRING_ID StringId);
+
+// Slot ID, designation and slot fields of one slot, in the order every slot
+// builder follows: the string is fetched before the fields are filled and
+// placed after.
+void DescribeSlot(VOID *Record, const SlotDescription &Slot);

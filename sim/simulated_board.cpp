@@ -1,0 +1,98 @@
+#include "sim/simulated_board.h"
+
+#include <algorithm>
+
+#include "entry/startup.h"
+#include "include/guids.h"
+#include "inventory/riser_ids.h"
+
+namespace sim {
+
+SimulatedBoard::SimulatedBoard(const Board &board) {
+  window.SetRiserStraps(board.riser1, board.riser2, board.riser3);
+  for (const PadSetting &pad : board.pads) {
+    window.SetPad(pad.pad, static_cast<int>(pad.level), static_cast<int>(pad.owner));
+  }
+  for (unsigned socket = 0; socket < 2; socket++) {
+    pci.SetSocketBusNumbers(socket, board.sockets[socket]);
+  }
+  for (const BridgeSetting &bridge : board.bridges) {
+    pci.AddBridge(bridge.bus, bridge.device, bridge.secondary);
+  }
+  for (const FunctionSetting &function : board.devices) {
+    pci.AddFunction(function.bus, function.device, function.function);
+  }
+  if (board.platformLang) {
+    variables.SetPlatformLang(*board.platformLang);
+  }
+  variables.Install();
+  for (const EarlierRecord &record : board.smbios) {
+    smbios.AddRecord(EarlierRecordBytes(record));
+  }
+
+  const BoardFaults &faults = board.faults;
+  if (!faults.noSmbiosProtocol) smbios.Install();
+  hii.Install();
+  if (faults.noHiiDatabase) firmware.faults.FailAlways("LocateProtocol:HiiDatabase", EFI_NOT_FOUND);
+  if (faults.noHiiString) firmware.faults.FailAlways("LocateProtocol:HiiString", EFI_NOT_FOUND);
+  if (!faults.noRegisterAccess) pci.Install(firmware);
+  if (faults.newPackageListFails) firmware.faults.FailAlways("NewPackageList", EFI_OUT_OF_RESOURCES);
+  if (faults.failAllocation) {
+    firmware.faults.FailCall("AllocatePool", *faults.failAllocation, EFI_OUT_OF_RESOURCES);
+  }
+  // Setting the board up is not the driver's doing.
+  firmware.log.clear();
+  window.ClearReads();
+}
+
+SimulatedBoard::~SimulatedBoard() = default;
+
+RunResult SimulatedBoard::Run() {
+  RunResult result;
+  // The identifiers as the straps read, taken before the run and kept out of its log.
+  RiserIds ids = ReadRiserIds();
+  result.riser1 = ids.riser1;
+  result.riser2 = ids.riser2;
+  result.riser3 = ids.riser3;
+  firmware.log.clear();
+  window.ClearReads();
+
+  std::vector<EFI_SMBIOS_HANDLE> before;
+  for (const SmbiosRecord &record : smbios.Records()) before.push_back(record.handle);
+
+  result.status = image.Start();
+
+  for (const SmbiosRecord &record : smbios.Records()) {
+    if (std::find(before.begin(), before.end(), record.handle) == before.end()) {
+      result.added.push_back(record.handle);
+    }
+  }
+  result.outstandingAllocations = firmware.pool.Outstanding();
+  result.poolErrors = firmware.pool.Errors();
+  result.packageListRegistered = hii.FindPackageList(SLOT_INVENTORY_DRIVER_FILE_GUID) != nullptr;
+  last_ = result;
+  return result;
+}
+
+std::vector<SmbiosRecord> SimulatedBoard::AddedRecords() const {
+  std::vector<SmbiosRecord> added;
+  for (EFI_SMBIOS_HANDLE handle : last_.added) {
+    for (const SmbiosRecord &record : smbios.Records()) {
+      if (record.handle == handle) added.push_back(record);
+    }
+  }
+  return added;
+}
+
+BoardRun RunBoard(const Board &board) {
+  SimulatedBoard simulated(board);
+  BoardRun run;
+  run.result = simulated.Run();
+  run.table = simulated.smbios.Records();
+  run.added = simulated.AddedRecords();
+  run.dump = simulated.smbios.DumpImage();
+  run.log = simulated.firmware.log;
+  return run;
+}
+
+}  // namespace sim
