@@ -19,15 +19,29 @@ constexpr WidthEncoding WIDTH_ENCODING[] = {
 
 SMBIOS_TABLE_TYPE9 *AsSlot(VOID *Record) { return static_cast<SMBIOS_TABLE_TYPE9 *>(Record); }
 
-// Places a fetched string as the designation and releases it; the status of
-// the placement is not acted on, the record is added either way.
+// Every record carries one string, its designation, as string 1.
+constexpr UINT8 DESIGNATION_STRING = 1;
+
+bool StringAreaIsEmpty(const VOID *Record) {
+  const UINT8 *bytes = static_cast<const UINT8 *>(Record);
+  UINT8 formattedLength = bytes[1];
+  return bytes[formattedLength] == 0 && bytes[formattedLength + 1] == 0;
+}
+
+// Places a fetched string as the designation and releases it. The record is
+// added either way; when it ends up with no string at all its designation
+// says "no string" (0) rather than naming a string that is not there.
 void PlaceDesignation(VOID *Record, CHAR16 *Designation) {
-  if (Designation == nullptr) {
-    return;
+  UINT8 *designationNumber = static_cast<UINT8 *>(Record) + RECORD_DESIGNATION_OFFSET;
+  if (Designation != nullptr) {
+    if (!EFI_ERROR(ReplaceRecordString(Record, DESIGNATION_STRING, Designation))) {
+      *designationNumber = DESIGNATION_STRING;
+    }
+    gBootServices->FreePool(Designation);
   }
-  UINT8 stringNumber = static_cast<UINT8 *>(Record)[RECORD_DESIGNATION_OFFSET];
-  ReplaceRecordString(Record, stringNumber, Designation);
-  gBootServices->FreePool(Designation);
+  if (StringAreaIsEmpty(Record)) {
+    *designationNumber = 0;
+  }
 }
 
 }  // namespace
