@@ -1,0 +1,369 @@
+"""Pieces of the QEMU end-to-end run that need no QEMU: board files, the
+sideband window image, the harness's serial report, SMBIOS dumps and the
+checks made on them. Standard library only."""
+import json
+import re
+import struct
+
+# --- Board files ----------------------------------------------------------
+
+# What the board simulator assumes when a board file leaves a key out.
+DEFAULT_STRAPS = {"riser1": 7, "riser2": 7, "riser3": 3}
+DEFAULT_PLATFORM_LANG = "en-US"
+
+# Riser strap wiring: pad ids, most significant bit first, riser 1, 2, 3.
+RISER_STRAP_PADS = [
+    (1, [0x0102000F, 0x01020010, 0x01020011]),
+    (2, [0x01030015, 0x01030016, 0x01030017]),
+    (3, [0x01030011, 0x01030012]),
+]
+
+# PCH GPIO groups: port id, pad-ownership offset, pad-configuration offset, pads.
+GPIO_GROUPS = [
+    (0xAF, 0x20, 0x400, 24), (0xAF, 0x2C, 0x4C0, 24), (0xAE, 0x20, 0x400, 24),
+    (0xAE, 0x2C, 0x4C0, 24), (0xAE, 0x38, 0x580, 13), (0xAF, 0x38, 0x580, 24),
+    (0x11, 0x20, 0x400, 24), (0x11, 0x2C, 0x4C0, 24), (0xAC, 0x20, 0x400, 11),
+    (0xAB, 0x20, 0x400, 24), (0xAB, 0x2C, 0x4C0, 11), (0x11, 0x38, 0x580, 20),
+    (0xAD, 0x20, 0x400, 12),
+]
+
+SIDEBAND_BASE = 0xFD000000
+# The shared-memory BAR the harness moves to this address backs the window.
+WINDOW_BAR = 0xFDA00000
+WINDOW_SIZE = 0x100000
+WINDOW_MARKER = b"SWIN"
+
+
+class BoardError(Exception):
+    pass
+
+
+def number(value, field):
+    """A board-file number: a JSON number or a "0x.." / decimal string."""
+    if isinstance(value, bool):
+        raise BoardError(f"{field}: must be a number")
+    if isinstance(value, int):
+        return value
+    if isinstance(value, str):
+        try:
+            return int(value, 0)
+        except ValueError:
+            pass
+    raise BoardError(f"{field}: must be a number or a \"0x..\" string, not {value!r}")
+
+
+def load_board(path):
+    with open(path, encoding="utf-8") as handle:
+        return json.load(handle)
+
+
+def board_straps(board):
+    straps = dict(DEFAULT_STRAPS)
+    for key, value in board.get("straps", {}).items():
+        straps[key] = number(value, f"straps.{key}")
+    return straps
+
+
+def board_platform_lang(board):
+    """The PlatformLang value the board wants, None for no variable."""
+    return board.get("platformLang", DEFAULT_PLATFORM_LANG)
+
+
+def board_sockets(board):
+    sockets = board.get("sockets", [0, 0])
+    return [number(sockets[i], f"sockets[{i}]") if i < len(sockets) else 0 for i in range(2)]
+
+
+def pad_settings(board):
+    """Level and owner of every pad the board drives: straps first, then pads."""
+    settings = {}
+    straps = board_straps(board)
+    for riser, pads in RISER_STRAP_PADS:
+        identifier = straps[f"riser{riser}"]
+        for bit, pad in enumerate(pads):
+            shift = len(pads) - 1 - bit
+            settings[pad] = ((identifier >> shift) & 1, 0)
+    for i, entry in enumerate(board.get("pads", [])):
+        pad = number(entry["pad"], f"pads[{i}].pad")
+        settings[pad] = (number(entry.get("level", 0), f"pads[{i}].level"),
+                         number(entry.get("owner", 0), f"pads[{i}].owner"))
+    return settings
+
+
+def pad_registers(pad):
+    """(ownership address, ownership shift, configuration address) of a pad."""
+    group = (pad >> 16) & 0xFF
+    index = pad & 0xFFFF
+    if (pad >> 24) != 0x01 or group >= len(GPIO_GROUPS) or index >= GPIO_GROUPS[group][3]:
+        raise BoardError(f"pad 0x{pad:08X} does not exist")
+    port, ownership, configuration, _ = GPIO_GROUPS[group]
+    window = SIDEBAND_BASE | (port << 16)
+    return (window | ((ownership + (index // 8) * 4) & 0xFFFF), (index % 8) * 4,
+            window | ((configuration + index * 8) & 0xFFFF))
+
+
+def window_image(board):
+    """The shared memory that backs the sideband window: the marker the harness
+    checks at offset 0, and the registers of every pad the board drives."""
+    image = bytearray(WINDOW_SIZE)
+    image[0:4] = WINDOW_MARKER
+
+    def offset_of(address, pad):
+        offset = address - WINDOW_BAR
+        if not 4 <= offset <= WINDOW_SIZE - 4:
+            raise BoardError(f"pad 0x{pad:08X}: register 0x{address:08X} lies outside the "
+                             f"window QEMU can back (0x{WINDOW_BAR:08X}, 1 MiB)")
+        return offset
+
+    for pad, (level, owner) in sorted(pad_settings(board).items()):
+        ownership, shift, configuration = pad_registers(pad)
+        at = offset_of(ownership, pad)
+        word = struct.unpack_from("<I", image, at)[0]
+        word = (word & ~(0xF << shift)) | ((owner & 0x3) << shift)
+        struct.pack_into("<I", image, at, word)
+        at = offset_of(configuration, pad)
+        word = struct.unpack_from("<I", image, at)[0]
+        struct.pack_into("<I", image, at, (word & ~0x2) | ((level & 1) << 1))
+    return bytes(image)
+
+
+def window_needed(board):
+    """An unbacked window reads 0: host-owned, low. Back it only when that is not the board."""
+    explicit = board.get("qemu", {}).get("window")
+    if explicit is not None:
+        return bool(explicit)
+    return any(level or owner for level, owner in pad_settings(board).values())
+
+
+def scenario_text(board, name, window_device):
+    """SCENARIO.TXT for the harness."""
+    sockets = board_sockets(board)
+    lines = [f"name={name}", f"socket0=0x{sockets[0]:08X}", f"socket1=0x{sockets[1]:08X}"]
+    if window_device is not None:
+        lines.append(f"window=0x{window_device:02X}")
+    language = board_platform_lang(board)
+    lines.append("platformlang=-" if language is None else f"platformlang={language}")
+    for i, record in enumerate(board.get("smbios", [])):
+        record_type = number(record["type"], f"smbios[{i}].type")
+        strings = record.get("strings", [])
+        if any("|" in text or "\n" in text or not text for text in strings):
+            raise BoardError(f"smbios[{i}].strings: the harness takes non-empty strings without '|'")
+        lines.append(f"smbios={record_type}" + (":" + "|".join(strings) if strings else ""))
+    if board.get("qemu", {}).get("probes"):
+        lines.append("probes=1")
+    return "\n".join(lines) + "\n"
+
+
+def raw_smbios_structure(record_type, formatted, strings):
+    """One SMBIOS structure: formatted bytes after the header, then strings."""
+    body = bytes([record_type, 4 + len(formatted), 0x00, 0x00]) + bytes(formatted)
+    area = b"".join(text.encode("ascii") + b"\0" for text in strings)
+    return body + (area + b"\0" if area else b"\0\0")
+
+
+# --- The harness's serial report -------------------------------------------
+
+BEGIN_MARKER = "=== SLOTINV HARNESS BEGIN ==="
+END_MARKER = "=== SLOTINV HARNESS END ==="
+FIELD = re.compile(r"(\S+?)=(\S*)")
+
+
+class Report:
+    """The harness's lines: each a tag, its key=value fields and the hex
+    lines that followed it."""
+
+    def __init__(self, text):
+        self.finished = False
+        self.entries = []
+        begin = text.find(BEGIN_MARKER)
+        self.started = begin >= 0
+        if not self.started:
+            return
+        body = text[begin + len(BEGIN_MARKER):]
+        end = body.find(END_MARKER)
+        self.finished = end >= 0
+        if self.finished:
+            body = body[:end]
+        for raw in body.splitlines():
+            line = raw.strip()
+            if not line:
+                continue
+            if line.startswith("hex ") and self.entries:
+                self.entries[-1]["hex"] += bytes.fromhex(line[4:])
+                continue
+            tag, _, rest = line.partition(" ")
+            fields = dict(FIELD.findall(rest))
+            self.entries.append({"tag": tag, "fields": fields, "hex": b""})
+
+    def all(self, tag):
+        return [entry for entry in self.entries if entry["tag"] == tag]
+
+    def first(self, tag, **match):
+        for entry in self.all(tag):
+            if all(entry["fields"].get(key) == value for key, value in match.items()):
+                return entry
+        return None
+
+
+def field_int(entry, key, default=None):
+    value = entry["fields"].get(key) if entry else None
+    return default if value is None else int(value, 0)
+
+
+def pci_functions(report):
+    """{(bus, device, function): fields} for every function the harness saw."""
+    functions = {}
+    for entry in report.all("pci"):
+        location = (field_int(entry, "bus"), field_int(entry, "dev"), field_int(entry, "fn"))
+        functions[location] = entry["fields"]
+    return functions
+
+
+# --- SMBIOS dumps ----------------------------------------------------------
+
+DUMP_TABLE_OFFSET = 0x20
+
+
+def checksum_fix(data, length, at):
+    data[at] = 0
+    data[at] = (-sum(data[:length])) & 0xFF
+
+
+def dump_image(report):
+    """dmidecode's binary dump form (entry point at 0, table at 0x20) of the
+    table the harness printed, preferring the SMBIOS 3 entry point."""
+    for kind in ("smbios3", "smbios"):
+        entry = report.first(f"{kind}-entry")
+        table = report.first(f"{kind}-table")
+        if entry is None or table is None:
+            continue
+        point = bytearray(entry["hex"])
+        if kind == "smbios3":
+            struct.pack_into("<Q", point, 0x10, DUMP_TABLE_OFFSET)
+            checksum_fix(point, point[6], 5)
+        else:
+            struct.pack_into("<I", point, 0x18, DUMP_TABLE_OFFSET)
+            intermediate = bytearray(point[0x10:0x1F])
+            checksum_fix(intermediate, len(intermediate), 5)
+            point[0x10:0x1F] = intermediate
+            checksum_fix(point, point[5], 4)
+        return bytes(point).ljust(DUMP_TABLE_OFFSET, b"\0") + table["hex"]
+    return None
+
+
+def table_records(table):
+    """[(type, handle, bytes)] of the structures in a table, up to and
+    including the end-of-table structure."""
+    records = []
+    at = 0
+    while at + 4 <= len(table):
+        record_type, length, handle = struct.unpack_from("<BBH", table, at)
+        if length < 4:
+            break
+        end = table.find(b"\0\0", at + length)
+        if end < 0:
+            break
+        records.append((record_type, handle, bytes(table[at:end + 2])))
+        at = end + 2
+        if record_type == 127:
+            break
+    return records
+
+
+def dump_records(dump):
+    return table_records(dump[DUMP_TABLE_OFFSET:])
+
+
+def record_strings(record):
+    length = record[1]
+    area = record[length:-1]
+    if area == b"\0":
+        return []
+    return [text.decode("latin-1") for text in area[:-1].split(b"\0")]
+
+
+def without_handle(record):
+    return record[:2] + b"\0\0" + record[4:]
+
+
+def inventory_records(records):
+    return [record for record_type, _, record in records if record_type in (9, 41)]
+
+
+def compare_inventory(actual, expected):
+    """Problems found comparing the driver's Type 9 and 41 records from QEMU
+    with the simulator's, handles aside; empty when byte-identical."""
+    got = [without_handle(record) for record in inventory_records(actual)]
+    want = [without_handle(record) for record in inventory_records(expected)]
+    if got == want:
+        return []
+    if sorted(got) == sorted(want):
+        return ["same Type 9/41 records as the simulator, in a different order"]
+    problems = [f"{len(got)} Type 9/41 records, the simulator has {len(want)}"] if len(got) != len(want) else []
+    for i, (mine, theirs) in enumerate(zip(got, want)):
+        if mine != theirs:
+            problems.append(f"record {i}: qemu {mine.hex()} simulator {theirs.hex()}")
+    return problems
+
+
+# --- The driver's HII package list ------------------------------------------
+
+PACKAGE_LIST_LENGTH = 609
+DRIVER_STRINGS = [
+    "English", "MEZZANINE 0", "MEZZANINE 1", "Riser 1, slot 1", "Riser 1, slot 2",
+    "Riser 1, slot 3", "Riser 2, slot 1", "Riser 2, slot 2", "Riser 2, slot 3",
+    "Riser 3, slot 1", "Riser 3, slot 2", "Aspeed Video", "Intel I350", "Intel I350",
+    "PCH Integrated SATA Controller", "PCH Integrated sSATA Controller",
+]
+DRIVER_FILE_GUID = "6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D965"
+
+
+def guid_bytes(text):
+    parts = text.split("-")
+    return (struct.pack("<IHH", int(parts[0], 16), int(parts[1], 16), int(parts[2], 16)) +
+            bytes.fromhex(parts[3] + parts[4]))
+
+
+def package_strings(package):
+    """The UCS-2 strings of a string package, in block order; None when the
+    package holds a block this reader does not follow."""
+    header_size = struct.unpack_from("<I", package, 4)[0]
+    at = header_size
+    strings = []
+    while at < len(package):
+        block = package[at]
+        if block == 0x00:
+            return strings
+        if block != 0x14:
+            return None
+        end = at + 1
+        while end + 1 < len(package) and package[end:end + 2] != b"\0\0":
+            end += 2
+        strings.append(package[at + 1:end].decode("utf-16-le"))
+        at = end + 2
+    return None
+
+
+def check_package_list(data):
+    """Problems with the exported package list; empty when it is the driver's."""
+    if len(data) < 24:
+        return ["package list shorter than its header"]
+    problems = []
+    if data[:16] != guid_bytes(DRIVER_FILE_GUID):
+        problems.append("package list GUID is not the driver's file GUID")
+    length = struct.unpack_from("<I", data, 16)[0]
+    if length != PACKAGE_LIST_LENGTH:
+        problems.append(f"package list is {length} bytes, not {PACKAGE_LIST_LENGTH}")
+    at = 20
+    strings = None
+    while at + 4 <= min(length, len(data)):
+        package_length = int.from_bytes(data[at:at + 3], "little")
+        package_type = data[at + 3]
+        if package_length < 4:
+            break
+        if package_type == 0x04:
+            strings = package_strings(data[at:at + package_length])
+        at += package_length
+    if strings != DRIVER_STRINGS:
+        problems.append(f"string package holds {strings!r}")
+    return problems

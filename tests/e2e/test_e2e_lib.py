@@ -1,0 +1,165 @@
+"""Unit tests of the QEMU run's pure parts: python3 -m unittest discover -s tests/e2e"""
+import struct
+import unittest
+
+import e2e_lib as lib
+
+
+def read_pad(image, pad):
+    """What the driver reads from a backed window: 1/0, or None when not host-owned."""
+    ownership, shift, configuration = lib.pad_registers(pad)
+    owner = (struct.unpack_from("<I", image, ownership - lib.WINDOW_BAR)[0] >> shift) & 3
+    if owner != 0:
+        return None
+    return (struct.unpack_from("<I", image, configuration - lib.WINDOW_BAR)[0] >> 1) & 1
+
+
+def riser_ids(image):
+    ids = []
+    for _, pads in lib.RISER_STRAP_PADS:
+        value = 0
+        for pad in pads:
+            value = (value << 1) | (read_pad(image, pad) or 0)
+        ids.append(value)
+    return ids
+
+
+class SidebandWindowTest(unittest.TestCase):
+    def test_pad_register_addresses(self):
+        self.assertEqual(lib.pad_registers(0x0102000F), (0xFDAE0024, 28, 0xFDAE0478))
+        self.assertEqual(lib.pad_registers(0x01030015), (0xFDAE0034, 20, 0xFDAE0568))
+        for bad in (0x0202000F, 0x010D0000, 0x01020018):
+            with self.assertRaises(lib.BoardError):
+                lib.pad_registers(bad)
+
+    def test_straps_and_overrides_reach_the_driver(self):
+        board = {"straps": {"riser1": 3, "riser2": 5, "riser3": 1},
+                 "pads": [{"pad": "0x01030015", "level": 1, "owner": 1}]}
+        image = lib.window_image(board)
+        self.assertEqual(image[:4], lib.WINDOW_MARKER)
+        self.assertEqual(riser_ids(image), [3, 1, 1])
+        self.assertIsNone(read_pad(image, 0x01030015))
+
+    def test_neighbouring_pads_share_registers_without_clobbering(self):
+        board = {"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
+                 "pads": [{"pad": "0x01030016", "level": 0, "owner": 2},
+                          {"pad": "0x01030017", "level": 1, "owner": 0}]}
+        image = lib.window_image(board)
+        self.assertIsNone(read_pad(image, 0x01030016))
+        self.assertEqual(read_pad(image, 0x01030017), 1)
+        self.assertEqual(read_pad(image, 0x01030015), 0)
+
+    def test_pads_outside_the_backed_ports_are_refused(self):
+        with self.assertRaises(lib.BoardError):
+            lib.window_image({"straps": {}, "pads": [{"pad": "0x01060000", "level": 1}]})
+
+    def test_window_only_when_the_board_needs_more_than_zeros(self):
+        self.assertFalse(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0}}))
+        self.assertTrue(lib.window_needed({}))  # the simulator's default straps are 7, 7, 3
+        self.assertTrue(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
+                                           "pads": [{"pad": 0x0102000F, "level": 0, "owner": 3}]}))
+        self.assertTrue(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
+                                           "qemu": {"window": True}}))
+
+
+class ScenarioTextTest(unittest.TestCase):
+    def test_board_becomes_harness_lines(self):
+        board = {"sockets": ["0x30001000", 0x60504000], "platformLang": None,
+                 "smbios": [{"type": 9, "strings": ["A", "B"]}, {"type": "41"}],
+                 "qemu": {"probes": True}}
+        self.assertEqual(lib.scenario_text(board, "s", 0x10).splitlines(), [
+            "name=s", "socket0=0x30001000", "socket1=0x60504000", "window=0x10",
+            "platformlang=-", "smbios=9:A|B", "smbios=41", "probes=1"])
+
+    def test_absent_platform_lang_is_the_simulator_default(self):
+        self.assertIn("platformlang=en-US", lib.scenario_text({}, "s", None))
+
+    def test_strings_the_harness_cannot_carry_are_refused(self):
+        with self.assertRaises(lib.BoardError):
+            lib.scenario_text({"smbios": [{"type": 9, "strings": ["a|b"]}]}, "s", None)
+
+
+def record(record_type, handle, formatted, strings):
+    data = lib.raw_smbios_structure(record_type, formatted, strings)
+    return data[:2] + struct.pack("<H", handle) + data[4:]
+
+
+TABLE = (record(0, 0, b"\1" * 0x16, ["vendor"]) + record(9, 5, b"\1" + b"\0" * 12, ["MEZZANINE 0"]) +
+         record(41, 6, b"\1\x89\3\0\0\0\xb8", ["PCH Integrated SATA Controller"]) +
+         record(127, 0xFEFF, b"", []))
+
+
+class DumpTest(unittest.TestCase):
+    def report_text(self, kind, entry):
+        lines = [lib.BEGIN_MARKER, f"{kind}-entry address=0x1000 length=0x{len(entry):04X}",
+                 "hex " + entry.hex(), f"{kind}-table address=0x2000 length=0x{len(TABLE):08X}"]
+        lines += ["hex " + TABLE[i:i + 32].hex().upper() for i in range(0, len(TABLE), 32)]
+        return "\r\n".join(lines + [lib.END_MARKER]) + "\r\n"
+
+    def test_smbios3_entry_point_is_moved_to_the_dump_table(self):
+        entry = bytearray(b"_SM3_\0\x18\3\0\0\1\0" + struct.pack("<IQ", len(TABLE), 0x2000))
+        dump = lib.dump_image(lib.Report(self.report_text("smbios3", bytes(entry))))
+        self.assertEqual(struct.unpack_from("<Q", dump, 0x10)[0], 0x20)
+        self.assertEqual(sum(dump[:0x18]) & 0xFF, 0)
+        self.assertEqual(dump[0x20:], TABLE)
+
+    def test_smbios21_entry_point_keeps_both_checksums_valid(self):
+        entry = bytearray(0x1F)
+        entry[0:4] = b"_SM_"
+        entry[5] = 0x1F
+        entry[0x10:0x15] = b"_DMI_"
+        struct.pack_into("<HIH", entry, 0x16, len(TABLE), 0x2000, 4)
+        dump = lib.dump_image(lib.Report(self.report_text("smbios", bytes(entry))))
+        self.assertEqual(struct.unpack_from("<I", dump, 0x18)[0], 0x20)
+        self.assertEqual(sum(dump[:0x1F]) & 0xFF, 0)
+        self.assertEqual(sum(dump[0x10:0x1F]) & 0xFF, 0)
+
+    def test_records_and_strings(self):
+        records = lib.table_records(TABLE)
+        self.assertEqual([(t, h) for t, h, _ in records], [(0, 0), (9, 5), (41, 6), (127, 0xFEFF)])
+        self.assertEqual(lib.record_strings(records[2][2]), ["PCH Integrated SATA Controller"])
+        self.assertEqual(lib.record_strings(records[3][2]), [])
+
+    def test_comparison_ignores_handles_only(self):
+        mine = lib.table_records(TABLE)
+        theirs = lib.table_records(TABLE.replace(b"\x09\x11\x05\x00", b"\x09\x11\x40\x00"))
+        self.assertEqual(lib.compare_inventory(mine, theirs), [])
+        changed = lib.table_records(TABLE.replace(b"MEZZANINE 0", b"MEZZANINE 1"))
+        self.assertEqual(len(lib.compare_inventory(mine, changed)), 1)
+        swapped = [mine[0], mine[2], mine[1], mine[3]]
+        self.assertIn("different order", lib.compare_inventory(swapped, mine)[0])
+        self.assertIn("2 Type 9/41 records, the simulator has 1",
+                      lib.compare_inventory(mine, mine[:2]))
+
+    def test_report_without_end_marker_is_unfinished(self):
+        report = lib.Report("noise\r\n" + lib.BEGIN_MARKER + "\r\nimage label=driver start=0x0 ticks=5\r\n")
+        self.assertTrue(report.started)
+        self.assertFalse(report.finished)
+        self.assertEqual(lib.field_int(report.first("image", label="driver"), "ticks"), 5)
+
+
+def package_list(guid=lib.DRIVER_FILE_GUID, strings=lib.DRIVER_STRINGS):
+    blocks = b"".join(b"\x14" + text.encode("utf-16-le") + b"\0\0" for text in strings) + b"\0"
+    header = struct.pack("<II", 52, 52) + bytes(32) + struct.pack("<H", 1) + b"en-US\0"
+    body = header + blocks
+    package = (len(body) + 4).to_bytes(3, "little") + b"\x04" + body
+    end = b"\x04\x00\x00\xdf"
+    total = 20 + len(package) + len(end)
+    return lib.guid_bytes(guid) + struct.pack("<I", total) + package + end
+
+
+class PackageListTest(unittest.TestCase):
+    def test_driver_package_list_passes(self):
+        data = package_list()
+        self.assertEqual(len(data), lib.PACKAGE_LIST_LENGTH)
+        self.assertEqual(lib.check_package_list(data), [])
+
+    def test_wrong_guid_or_strings_fail(self):
+        self.assertEqual(len(lib.check_package_list(
+            package_list(guid="00000000-0000-0000-0000-000000000000"))), 1)
+        problems = lib.check_package_list(package_list(strings=lib.DRIVER_STRINGS[:-1]))
+        self.assertTrue(any("string package" in problem for problem in problems))
+
+
+if __name__ == "__main__":
+    unittest.main()

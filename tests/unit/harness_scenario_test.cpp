@@ -1,0 +1,163 @@
+// The QEMU harness's freestanding parts that need no firmware: its scenario
+// file reader and its register-access protocol's address mapping.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "include/guids.h"
+#include "uefi/harness/config_space.cpp"
+#include "uefi/harness/harness_uefi.h"
+#include "uefi/harness/scenario.cpp"
+
+namespace {
+
+Scenario Parse(const std::string &text) {
+  Scenario scenario = {};
+  ParseScenario(text.data(), text.size(), &scenario);
+  return scenario;
+}
+
+std::string Area(const EarlierRecord &record) {
+  return std::string(record.Strings, record.StringsLength);
+}
+
+TEST(HarnessScenario, ReadsEveryKey) {
+  Scenario s = Parse(
+      "# comment\r\nname=cards\r\nsocket0=0x30001000\r\nsocket1=1615872000\r\nwindow=0x10\r\n"
+      "platformlang=fr-FR\r\nsmbios=9:Slot A|Slot B\r\nsmbios=41\r\nprobes=1\r\nfuture=ignored");
+  EXPECT_STREQ(s.Name, "cards");
+  EXPECT_EQ(s.SocketWord[0], 0x30001000u);
+  EXPECT_EQ(s.SocketWord[1], 0x60504000u);
+  EXPECT_TRUE(s.HasWindow);
+  EXPECT_EQ(s.WindowDevice, 0x10);
+  EXPECT_EQ(s.Language, LanguageAction::Set);
+  EXPECT_STREQ(s.PlatformLang, "fr-FR");
+  ASSERT_EQ(s.RecordCount, 2u);
+  EXPECT_EQ(s.Records[0].Type, 9);
+  EXPECT_EQ(Area(s.Records[0]), std::string("Slot A\0Slot B\0\0", 15));
+  EXPECT_EQ(s.Records[1].Type, 41);
+  EXPECT_EQ(Area(s.Records[1]), std::string("\0\0", 2));
+  EXPECT_TRUE(s.Probes);
+  EXPECT_EQ(s.RejectedLines, 0u);
+}
+
+TEST(HarnessScenario, DefaultsWithoutKeys) {
+  Scenario s = Parse("");
+  EXPECT_FALSE(s.HasWindow);
+  EXPECT_EQ(s.Language, LanguageAction::Keep);
+  EXPECT_EQ(s.RecordCount, 0u);
+  EXPECT_EQ(Parse("platformlang=-\n").Language, LanguageAction::Delete);
+}
+
+TEST(HarnessScenario, RejectsValuesItCannotHold) {
+  std::string longName = "name=" + std::string(SCENARIO_TEXT_LIMIT, 'n');
+  std::string longString = "smbios=9:" + std::string(SCENARIO_TEXT_LIMIT + 1, 's');
+  const char *bad[] = {"socket0=0x100000000", "socket0=12z", "socket1=0x", "window=32",
+                       "smbios=256", "smbios=9:", "smbios=9:a||b", "smbios=9:a|",
+                       "platformlang=", "no equals sign"};
+  for (const char *line : bad) {
+    Scenario s = Parse(line);
+    EXPECT_EQ(s.RejectedLines, 1u) << line;
+    EXPECT_EQ(s.RecordCount, 0u) << line;
+  }
+  EXPECT_EQ(Parse(longName).RejectedLines, 1u);
+  EXPECT_EQ(Parse(longString).RejectedLines, 1u);
+  EXPECT_EQ(Parse("smbios=9:" + std::string(SCENARIO_TEXT_LIMIT, 's')).RecordCount, 1u);
+}
+
+TEST(HarnessScenario, KeepsAtMostTheRecordLimit) {
+  std::string text;
+  for (UINTN i = 0; i < SCENARIO_RECORD_LIMIT + 2; i++) {
+    text += "smbios=9\n";
+  }
+  Scenario s = Parse(text);
+  EXPECT_EQ(s.RecordCount, SCENARIO_RECORD_LIMIT);
+  EXPECT_EQ(s.RejectedLines, 2u);
+}
+
+struct Pages {
+  alignas(4096) UINT8 socket[2][CONFIG_PAGE_SIZE];
+  alignas(4096) UINT8 absent[CONFIG_PAGE_SIZE];
+};
+
+ConfigSpaceMap MakeMap(Pages &pages) {
+  FillSocketPage(pages.socket[0], 0x30001000);
+  FillSocketPage(pages.socket[1], 0x60504000);
+  FillAbsentPage(pages.absent);
+  ConfigSpaceMap map = {};
+  map.EcamBase = 0xB0000000;
+  map.StartBus = 0;
+  map.EndBus = 0x7F;
+  map.SocketPage[0] = reinterpret_cast<UINTN>(pages.socket[0]);
+  map.SocketPage[1] = reinterpret_cast<UINTN>(pages.socket[1]);
+  map.AbsentPage = reinterpret_cast<UINTN>(pages.absent);
+  return map;
+}
+
+UINT32 Load32(UINTN address) {
+  UINT32 value;
+  std::memcpy(&value, reinterpret_cast<const void *>(address), sizeof(value));
+  return value;
+}
+
+TEST(HarnessConfigSpace, EcamAddressesFollowTheDescriptor) {
+  Pages pages;
+  ConfigSpaceMap map = MakeMap(pages);
+  EXPECT_EQ(MapConfigAddress(map, 0x000B8000), 0xB00B8000u);  // 00:17.0
+  EXPECT_EQ(MapConfigAddress(map, 0x0008D000), 0xB008D000u);  // 00:11.5
+  EXPECT_EQ(MapConfigAddress(map, (0x31u << 20) | (2u << 15)), 0xB3110000u);
+}
+
+TEST(HarnessConfigSpace, SocketFunctionsComeFromTheHarnessPages) {
+  Pages pages;
+  ConfigSpaceMap map = MakeMap(pages);
+  UINTN socket0 = MapConfigAddress(map, 0x00042000);
+  UINTN socket1 = MapConfigAddress(map, 0x08042000);
+  EXPECT_EQ(socket0, map.SocketPage[0]);
+  EXPECT_EQ(socket1, map.SocketPage[1]);
+  EXPECT_EQ(Load32(socket0 + SOCKET_BUS_WORD_OFFSET), 0x30001000u);
+  EXPECT_EQ(Load32(socket1 + SOCKET_BUS_WORD_OFFSET), 0x60504000u);
+  EXPECT_NE(Load32(socket0), 0xFFFFFFFFu);
+  // Other functions of device 8, and device 8 function 2 on other buses, are ordinary.
+  EXPECT_EQ(MapConfigAddress(map, 0x00041000), 0xB0041000u);
+  EXPECT_EQ(MapConfigAddress(map, 0x01042000), 0xB1042000u);
+}
+
+TEST(HarnessConfigSpace, BusesOutsideTheWindowReadAbsent) {
+  Pages pages;
+  ConfigSpaceMap map = MakeMap(pages);
+  UINTN address = MapConfigAddress(map, 0x0FF00000);  // bus 0xFF: beyond EndBus
+  EXPECT_EQ(address, map.AbsentPage);
+  EXPECT_EQ(Load32(address), 0xFFFFFFFFu);
+  EXPECT_EQ(pages.absent[0x19], 0xFF);
+  map.EcamBase = 0;  // no MCFG at all
+  EXPECT_EQ(MapConfigAddress(map, 0x000B8000), map.AbsentPage);
+}
+
+RegisterAccessProtocol *gInstalled = nullptr;
+EFI_STATUS EFIAPI FakeInstall(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
+                              VOID *interface) {
+  if (handle == nullptr || *handle != nullptr || type != EFI_NATIVE_INTERFACE ||
+      !GuidsEqual(*guid, REGISTER_ACCESS_PROTOCOL_GUID)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  gInstalled = static_cast<RegisterAccessProtocol *>(interface);
+  *handle = reinterpret_cast<EFI_HANDLE>(0x1234);
+  return EFI_SUCCESS;
+}
+
+TEST(HarnessConfigSpace, InstalledProtocolAnswersThroughItsFourthMember) {
+  Pages pages;
+  ConfigSpaceMap map = MakeMap(pages);
+  EFI_BOOT_SERVICES services = {};
+  services.InstallProtocolInterface = reinterpret_cast<VOID *>(&FakeInstall);
+  ASSERT_EQ(InstallRegisterAccess(&services, map), EFI_SUCCESS);
+  ASSERT_NE(gInstalled, nullptr);
+  PciConfigAddressDescriptor descriptor = {{0x08042000, 0, PCI_DESCRIPTOR_WORD2, 0}};
+  EXPECT_EQ(gInstalled->ConfigSpaceAddress(&descriptor), map.SocketPage[1]);
+  EXPECT_EQ(ConfigAddress(0, 0x17, 0), 0xB00B8000u);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// Access to what the harness finds on the machine: the boot volume's files,
+// configuration tables, the ACPI MCFG window, and memory-mapped registers.
+#pragma once
+
+#include "uefi/harness/config_space.h"
+#include "uefi/harness/harness_uefi.h"
+
+struct HarnessContext {
+  EFI_HANDLE ImageHandle;
+  EFI_SYSTEM_TABLE *SystemTable;
+  EFI_BOOT_SERVICES *BootServices;
+  EFI_RUNTIME_SERVICES *RuntimeServices;
+};
+
+// Reads a whole file from the volume the harness was loaded from into a pool
+// buffer the caller frees. The buffer has one extra zero byte after the data.
+EFI_STATUS ReadVolumeFile(const HarnessContext &Context, const CHAR16 *Path, UINT8 **Data,
+                          UINTN *Size);
+
+VOID *FindConfigurationTable(const HarnessContext &Context, const EFI_GUID &Guid);
+
+// The segment-0 ECAM window from the ACPI MCFG table (ACPI 2.0 RSDP, XSDT).
+EFI_STATUS FindEcamWindow(const HarnessContext &Context, ConfigSpaceMap *Map);
+
+UINT8 MmioRead8(UINTN Address);
+UINT16 MmioRead16(UINTN Address);
+UINT32 MmioRead32(UINTN Address);
+void MmioWrite16(UINTN Address, UINT16 Value);
+void MmioWrite32(UINTN Address, UINT32 Value);
+
+UINT64 ReadTimeStampCounter();
