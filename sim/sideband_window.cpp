@@ -112,6 +112,27 @@ void SidebandWindow::SetRiserStraps(unsigned riser1, unsigned riser2, unsigned r
   }
 }
 
+uint32_t SidebandWindow::PeekAddress(uint64_t address) const {
+  return Register(static_cast<uint8_t>(address >> 16), static_cast<uint16_t>(address));
+}
+
+unsigned SidebandWindow::RiserStrapBits(size_t first, size_t count) const {
+  unsigned bits = 0;
+  for (size_t i = first; i < first + count; i++) {
+    uint32_t pad = kRiserStrapPads[i];
+    unsigned owner = (PeekAddress(PadOwnershipAddress(pad)) >> PadOwnershipShift(pad)) & 3;
+    unsigned level = owner == 0 ? (PeekAddress(PadConfigurationAddress(pad)) >> 1) & 1 : 0;
+    bits = (bits << 1) | level;
+  }
+  return bits;
+}
+
+void SidebandWindow::RiserIdentifiers(unsigned *riser1, unsigned *riser2, unsigned *riser3) const {
+  *riser1 = RiserStrapBits(0, 3);
+  *riser2 = RiserStrapBits(3, 3);
+  *riser3 = RiserStrapBits(6, 2);
+}
+
 uint32_t SidebandWindow::Read(uint64_t address) {
   reads_.push_back(address);
   uint32_t value = 0;
@@ -125,6 +146,9 @@ uint32_t SidebandWindow::Read(uint64_t address) {
                   static_cast<unsigned long long>(address), value,
                   inWindow ? "" : " (outside the window)");
     firmware_->Log(line);
+  }
+  if (afterRead_) {
+    afterRead_(*this, reads_.size());
   }
   return value;
 }

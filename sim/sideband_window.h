@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <utility>
 #include <vector>
@@ -54,19 +55,33 @@ class SidebandWindow {
                                                   0x01030016, 0x01030017, 0x01030011, 0x01030012};
   void SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3);
 
+  // The identifiers the straps present now, decoded by this model (a pad not
+  // owned by the host counts 0), without a logged read.
+  void RiserIdentifiers(unsigned *riser1, unsigned *riser2, unsigned *riser3) const;
+
   // A 32-bit load at a physical address; logged. Addresses outside the
   // window read 0.
   uint32_t Read(uint64_t address);
+
+  // Called after every read with the number of reads so far: straps that
+  // change while the driver runs (a card seated mid-boot, a bouncing pad).
+  void SetAfterRead(std::function<void(SidebandWindow &, size_t)> hook) {
+    afterRead_ = std::move(hook);
+  }
 
   // Every address read, in order.
   const std::vector<uint64_t> &Reads() const { return reads_; }
   void ClearReads() { reads_.clear(); }
 
  private:
+  uint32_t PeekAddress(uint64_t address) const;
+  unsigned RiserStrapBits(size_t first, size_t count) const;
+
   Firmware *firmware_;
   std::map<std::pair<uint8_t, uint16_t>, uint32_t> registers_;
   std::vector<uint64_t> reads_;
   SidebandWindow *previous_ = nullptr;
+  std::function<void(SidebandWindow &, size_t)> afterRead_;
 };
 
 }  // namespace sim

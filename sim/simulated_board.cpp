@@ -4,7 +4,6 @@
 
 #include "entry/startup.h"
 #include "include/guids.h"
-#include "inventory/riser_ids.h"
 
 namespace sim {
 
@@ -49,13 +48,11 @@ SimulatedBoard::~SimulatedBoard() = default;
 
 RunResult SimulatedBoard::Run() {
   RunResult result;
-  // The identifiers as the straps read, taken before the run and kept out of its log.
-  RiserIds ids = ReadRiserIds();
-  result.riser1 = ids.riser1;
-  result.riser2 = ids.riser2;
-  result.riser3 = ids.riser3;
-  firmware.log.clear();
-  window.ClearReads();
+  unsigned riser1 = 0, riser2 = 0, riser3 = 0;
+  window.RiserIdentifiers(&riser1, &riser2, &riser3);
+  result.riser1 = static_cast<uint8_t>(riser1);
+  result.riser2 = static_cast<uint8_t>(riser2);
+  result.riser3 = static_cast<uint8_t>(riser3);
 
   std::vector<EFI_SMBIOS_HANDLE> before;
   for (const SmbiosRecord &record : smbios.Records()) before.push_back(record.handle);
