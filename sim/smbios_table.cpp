@@ -1,5 +1,6 @@
 #include "sim/smbios_table.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -143,17 +144,6 @@ EFI_STATUS SmbiosTable::Add(EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
   if (size == 0) {
     return finish(EFI_INVALID_PARAMETER, " malformed");
   }
-  // Each string must be non-empty and short; the area ends at the double NUL.
-  size_t formatted = bytes[1];
-  if (size > formatted + 2) {
-    size_t run = 0;
-    for (size_t at = formatted; at < size - 1; at++) {
-      run = bytes[at] == 0 ? 0 : run + 1;
-      if (run > kMaxStringLength) {
-        return finish(EFI_INVALID_PARAMETER, " string too long");
-      }
-    }
-  }
   EFI_SMBIOS_HANDLE assigned = *handle;
   if (assigned == SMBIOS_HANDLE_PI_RESERVED) {
     assigned = FreshHandle();
@@ -174,11 +164,35 @@ EFI_STATUS SmbiosTable::Add(EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
 
 EFI_STATUS SmbiosTable::UpdateString(EFI_SMBIOS_HANDLE *handle, UINTN *stringNumber,
                                      CHAR8 *string) {
-  (void)handle;
-  (void)stringNumber;
-  (void)string;
-  firmware_.Log("Smbios.UpdateString -> EFI_UNSUPPORTED");
-  return EFI_UNSUPPORTED;
+  auto finish = [&](EFI_STATUS status) {
+    firmware_.Log("Smbios.UpdateString -> " + StatusName(status));
+    return status;
+  };
+  if (handle == nullptr || stringNumber == nullptr || string == nullptr) {
+    return finish(EFI_INVALID_PARAMETER);
+  }
+  auto record = std::find_if(records_.begin(), records_.end(),
+                             [&](const SmbiosRecord &r) { return r.handle == *handle; });
+  if (record == records_.end()) {
+    return finish(EFI_INVALID_PARAMETER);
+  }
+  // Locate string number N in the string area; numbers the record lacks are not found.
+  std::vector<uint8_t> &bytes = record->bytes;
+  size_t start = record->Length();
+  bool noStrings = bytes[start] == 0 && bytes[start + 1] == 0;
+  for (UINTN n = 1; !noStrings && n <= *stringNumber && bytes[start] != 0; n++) {
+    size_t end = start;
+    while (bytes[end] != 0) end++;
+    if (n == *stringNumber) {
+      std::string text(string);
+      bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(end));
+      bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(start), text.begin(), text.end());
+      return finish(EFI_SUCCESS);
+    }
+    start = end + 1;
+  }
+  return finish(EFI_NOT_FOUND);
 }
 
 EFI_STATUS SmbiosTable::Remove(EFI_SMBIOS_HANDLE handle) {
@@ -266,7 +280,8 @@ std::vector<uint8_t> SmbiosTable::StructureTable() const {
   for (const SmbiosRecord &record : records_) {
     table.insert(table.end(), record.bytes.begin(), record.bytes.end());
   }
-  EFI_SMBIOS_HANDLE endHandle = FreshHandle();
+  // The reference firmware gives the end-of-table structure this fixed handle.
+  constexpr EFI_SMBIOS_HANDLE endHandle = 0xFEFF;
   const uint8_t endOfTable[] = {SMBIOS_TYPE_END_OF_TABLE, 4, static_cast<uint8_t>(endHandle & 0xFF),
                                 static_cast<uint8_t>(endHandle >> 8), 0, 0};
   table.insert(table.end(), std::begin(endOfTable), std::end(endOfTable));

@@ -30,8 +30,6 @@ class SmbiosTable {
  public:
   // The largest structure Add accepts; far beyond any real record.
   static constexpr size_t kMaxRecordSize = 0x1000;
-  // SMBIOS strings are at most 64 characters in the records this firmware keeps.
-  static constexpr size_t kMaxStringLength = 64;
 
   // Installs the protocol on a handle of its own unless told not to.
   explicit SmbiosTable(Firmware &firmware, bool install = true);

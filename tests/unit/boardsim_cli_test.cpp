@@ -1,0 +1,102 @@
+// The board simulator as users run it: every shipped board, and bad board files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+Outcome Boardsim(const std::string &arguments) {
+  std::string command = std::string(BINARY_DIR) + "/tools/boardsim " + arguments + " 2>&1";
+  Outcome outcome{-1, ""};
+  FILE *pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  std::array<char, 4096> chunk;
+  size_t got;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) outcome.output.append(chunk.data(), got);
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string WriteBoard(const std::string &name, const std::string &text) {
+  std::string path = ::testing::TempDir() + name;
+  std::ofstream(path) << text;
+  return path;
+}
+
+TEST(Boardsim, EveryShippedBoardRunsCleanAndDecodes) {
+  namespace fs = std::filesystem;
+  size_t boards = 0;
+  for (const fs::directory_entry &entry : fs::recursive_directory_iterator(std::string(SOURCE_DIR) + "/boards")) {
+    if (entry.path().extension() != ".json") continue;
+    boards++;
+    Outcome outcome = Boardsim(entry.path().string() + " --dmidecode");
+    EXPECT_EQ(outcome.status, 0) << entry.path() << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find("driver status: EFI_SUCCESS"), std::string::npos) << entry.path();
+    EXPECT_EQ(outcome.output.find("WARNING"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("BAD INDEX"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("OUT OF SPEC"), std::string::npos) << outcome.output;
+  }
+  EXPECT_GE(boards, 11u);
+}
+
+TEST(Boardsim, DefaultBoardShowsEveryRecord) {
+  Outcome outcome = Boardsim(std::string(SOURCE_DIR) + "/boards/default.json --trace");
+  ASSERT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("riser 1 = 5, riser 2 = 3, riser 3 = 1"), std::string::npos);
+  EXPECT_NE(outcome.output.find("records written: 14"), std::string::npos);
+  EXPECT_NE(outcome.output.find("Riser 2, slot 2"), std::string::npos);
+  // The trace names the probes behind a slot.
+  EXPECT_NE(outcome.output.find("RegisterAccess.ConfigSpaceAddress(B0:00.0)"), std::string::npos)
+      << outcome.output;
+  EXPECT_NE(outcome.output.find("Sideband.Read(0xFDAE0478)"), std::string::npos);
+}
+
+TEST(Boardsim, OverridesAndJson) {
+  Outcome outcome = Boardsim(std::string(SOURCE_DIR) +
+                             "/boards/default.json --riser1 7 --riser2 7 --riser3 3 --lang fr-FR --json");
+  ASSERT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("\"riserIds\""), std::string::npos);
+  EXPECT_NE(outcome.output.find("\"slotId\": 18"), std::string::npos);
+  EXPECT_EQ(outcome.output.find("\"slotId\": 1,"), std::string::npos);
+  EXPECT_NE(outcome.output.find("MEZZANINE 0"), std::string::npos);  // en-US is the fallback
+}
+
+TEST(Boardsim, BadBoardFilesAreRefusedNamingTheField) {
+  struct Case {
+    const char *text;
+    const char *field;
+  };
+  const Case cases[] = {
+      {"{\"bridges\": [{\"bus\": 1, \"device\": 0, \"secondary\": 2}, {\"bus\": 1, \"device\": 40, \"secondary\": 2}]}",
+       "bridges[1].device"},
+      {"{\"straps\": {\"riser3\": 4}}", "straps.riser3"},
+      {"{\"sockets\": [\"0x12\"]}", "sockets"},
+      {"{\"sockets\": [\"0xZZ\", 0]}", "sockets[0]"},
+      {"{\"platformLang\": 5}", "platformLang"},
+      {"{\"smbios\": [{\"strings\": [\"x\"]}]}", "smbios[0].type"},
+      {"{\"faults\": {\"failAllocation\": -1}}", "faults.failAllocation"},
+      {"{\"pads\": [{\"pad\": 1, \"level\": 2}]}", "pads[0].level"},
+      {"{\"riser\": 1}", "riser"},
+      {"[1, 2", "not valid JSON"},
+  };
+  for (const Case &c : cases) {
+    Outcome outcome = Boardsim(WriteBoard("bad_board.json", c.text));
+    EXPECT_EQ(outcome.status, 2) << c.text << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.field), std::string::npos) << c.text << "\n" << outcome.output;
+  }
+  EXPECT_EQ(Boardsim("/nonexistent/board.json").status, 2);
+  EXPECT_EQ(Boardsim(std::string(SOURCE_DIR) + "/boards/default.json --riser1 9").status, 2);
+}
+
+}  // namespace
