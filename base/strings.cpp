@@ -35,14 +35,9 @@ UINTN AsciiStrLengthBounded(const CHAR8 *String, UINTN Maximum) {
   return length;
 }
 
-namespace {
-
-// True when [inner, inner + 1) starts within [start, start + size).
-bool StartsWithin(UINTN inner, UINTN start, UINTN size) {
-  return inner >= start && inner - start < size;
+bool AddressWithin(UINTN Address, UINTN Start, UINTN Size) {
+  return Address >= Start && Address - Start < Size;
 }
-
-}  // namespace
 
 EFI_STATUS WideToAsciiCopy(const CHAR16 *Source, CHAR8 *Destination, UINTN Size) {
   if (Destination == nullptr || Source == nullptr) {
@@ -58,8 +53,8 @@ EFI_STATUS WideToAsciiCopy(const CHAR16 *Source, CHAR8 *Destination, UINTN Size)
   UINTN sourceAddress = reinterpret_cast<UINTN>(Source);
   UINTN destinationAddress = reinterpret_cast<UINTN>(Destination);
   UINTN sourceBytes = (length + 1) * sizeof(CHAR16);
-  if (StartsWithin(destinationAddress, sourceAddress, sourceBytes) ||
-      StartsWithin(sourceAddress, destinationAddress, Size)) {
+  if (AddressWithin(destinationAddress, sourceAddress, sourceBytes) ||
+      AddressWithin(sourceAddress, destinationAddress, Size)) {
     return EFI_ACCESS_DENIED;
   }
   for (UINTN i = 0; i < length; i++) {

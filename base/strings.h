@@ -15,6 +15,9 @@ INTN AsciiCompareN(const CHAR8 *First, const CHAR8 *Second, UINTN Count);
 UINTN WideStrLengthBounded(const CHAR16 *String, UINTN Maximum);
 UINTN AsciiStrLengthBounded(const CHAR8 *String, UINTN Maximum);
 
+// True when Address lies in [Start, Start + Size): the overlap test of the guarded copies.
+bool AddressWithin(UINTN Address, UINTN Start, UINTN Size);
+
 // Copies a NUL-terminated UCS-2 string into Size bytes of ASCII, keeping the
 // low byte of each character. Nothing is written when it fails.
 EFI_STATUS WideToAsciiCopy(const CHAR16 *Source, CHAR8 *Destination, UINTN Size);

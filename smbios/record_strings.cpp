@@ -17,11 +17,6 @@ struct RecordTarget {
   UINTN Length;      // its characters before its NUL
 };
 
-// True when Inner lies within [Start, Start + Size).
-bool StartsWithin(UINTN Inner, UINTN Start, UINTN Size) {
-  return Inner >= Start && Inner - Start < Size;
-}
-
 // Finds string StringNumber. It must begin inside the record: at the latest
 // on the area's final NUL, which is where the string after the last one goes.
 EFI_STATUS LocateTargetString(const UINT8 *Record, UINTN StringNumber, RecordTarget *Target) {
@@ -62,8 +57,8 @@ EFI_STATUS CopyAsciiInPlace(CHAR8 *Destination, UINTN Capacity, const CHAR8 *Sou
   }
   UINTN sourceAddress = reinterpret_cast<UINTN>(Source);
   UINTN destinationAddress = reinterpret_cast<UINTN>(Destination);
-  if (StartsWithin(destinationAddress, sourceAddress, length + 1) ||
-      StartsWithin(sourceAddress, destinationAddress, Capacity)) {
+  if (AddressWithin(destinationAddress, sourceAddress, length + 1) ||
+      AddressWithin(sourceAddress, destinationAddress, Capacity)) {
     return EFI_ACCESS_DENIED;
   }
   MoveBuffer(Destination, Source, length + 1);
