@@ -1,0 +1,68 @@
+// The simulated boot services catch what a careless driver would get away with.
+#include <gtest/gtest.h>
+
+#include "include/guids.h"
+#include "sim/firmware.h"
+
+namespace {
+
+TEST(FirmwareModel, PoolReportsLeaksDoubleAndForeignFrees) {
+  sim::Firmware firmware;
+  EFI_BOOT_SERVICES *boot = firmware.BootServices();
+  VOID *first = nullptr;
+  VOID *second = nullptr;
+  ASSERT_EQ(boot->AllocatePool(EfiBootServicesData, 24, &first), EFI_SUCCESS);
+  ASSERT_EQ(boot->AllocatePool(EfiBootServicesData, 8, &second), EFI_SUCCESS);
+  EXPECT_EQ(firmware.pool.Outstanding(), 2u);
+  EXPECT_EQ(boot->FreePool(first), EFI_SUCCESS);
+  EXPECT_EQ(boot->FreePool(first), EFI_INVALID_PARAMETER);
+  int local = 0;
+  EXPECT_EQ(boot->FreePool(&local), EFI_INVALID_PARAMETER);
+  ASSERT_EQ(firmware.pool.Errors().size(), 2u);
+  EXPECT_NE(firmware.pool.Errors()[0].find("double free"), std::string::npos);
+  EXPECT_NE(firmware.pool.Errors()[1].find("never gave out"), std::string::npos);
+  EXPECT_NE(firmware.pool.LeakReport().find("#2 of 8 bytes"), std::string::npos);
+  EXPECT_EQ(boot->AllocatePool(EfiMaxMemoryType, 8, &first), EFI_INVALID_PARAMETER);
+  boot->FreePool(second);
+}
+
+TEST(FirmwareModel, FaultPlanFailsTheKthCallOrEveryCallFromIt) {
+  sim::Firmware firmware;
+  EFI_BOOT_SERVICES *boot = firmware.BootServices();
+  firmware.faults.FailCall("AllocatePool", 2, EFI_OUT_OF_RESOURCES);
+  firmware.faults.FailFrom("AllocatePool", 4, EFI_OUT_OF_RESOURCES);
+  std::vector<EFI_STATUS> statuses;
+  for (int i = 0; i < 5; i++) {
+    VOID *buffer = nullptr;
+    statuses.push_back(boot->AllocatePool(EfiBootServicesData, 4, &buffer));
+    if (buffer != nullptr) boot->FreePool(buffer);
+  }
+  EXPECT_EQ(statuses, (std::vector<EFI_STATUS>{EFI_SUCCESS, EFI_OUT_OF_RESOURCES, EFI_SUCCESS,
+                                               EFI_OUT_OF_RESOURCES, EFI_OUT_OF_RESOURCES}));
+  EXPECT_EQ(firmware.faults.FaultsInjected(), 3u);
+  EXPECT_EQ(firmware.pool.Outstanding(), 0u);
+}
+
+TEST(FirmwareModel, ProtocolLookupsAnswerAsTheSpecificationSays) {
+  sim::Firmware firmware;
+  EFI_BOOT_SERVICES *boot = firmware.BootServices();
+  int token = 0;
+  VOID *interface = &token;
+  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_NOT_FOUND);
+  EXPECT_EQ(interface, nullptr);
+  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, nullptr), EFI_INVALID_PARAMETER);
+
+  EFI_HANDLE handle = firmware.InstallProtocol(EFI_SMBIOS_PROTOCOL_GUID, &token);
+  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_SUCCESS);
+  EXPECT_EQ(interface, &token);
+  EXPECT_EQ(boot->HandleProtocol(handle, &EFI_SMBIOS_PROTOCOL_GUID, &interface), EFI_SUCCESS);
+  EXPECT_EQ(boot->HandleProtocol(handle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface), EFI_UNSUPPORTED);
+
+  // Calls are counted from the first; fail the next one only.
+  firmware.faults.FailCall("LocateProtocol:Smbios", firmware.faults.Calls("LocateProtocol:Smbios") + 1,
+                           EFI_DEVICE_ERROR);
+  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_DEVICE_ERROR);
+  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_SUCCESS);
+}
+
+}  // namespace
