@@ -8,6 +8,18 @@
 
 namespace sim {
 
+std::string DmidecodeWarning(const std::string &output) {
+  static const char *const kMarkers[] = {"<BAD INDEX>", "<OUT OF SPEC>", "<TRUNCATED>",
+                                         "Invalid entry length", "Wrong DMI structures count",
+                                         "Wrong DMI structures length", "Bad checksum"};
+  for (const char *marker : kMarkers) {
+    if (output.find(marker) != std::string::npos) {
+      return marker;
+    }
+  }
+  return "";
+}
+
 std::string DmidecodePath() {
   for (const char *candidate : {"/usr/sbin/dmidecode", "/sbin/dmidecode", "/usr/bin/dmidecode"}) {
     if (access(candidate, X_OK) == 0) {
