@@ -1,0 +1,144 @@
+// One run of the whole driver on a simulated board, with what the checks of
+// table_checks.h need to judge it.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/simulated_board.h"
+#include "tests/fuzz/table_checks.h"
+
+namespace reliability {
+
+struct DriverRun {
+  EFI_STATUS status = EFI_SUCCESS;
+  uint8_t riser1 = 0, riser2 = 0, riser3 = 0;
+  std::vector<sim::SmbiosRecord> before;  // the table as the driver found it
+  std::vector<sim::SmbiosRecord> after;   // and as it left it
+  std::vector<sim::SmbiosRecord> added;   // the driver's records, in order of adding
+  std::vector<uint8_t> dump;
+  std::vector<std::string> log;
+  size_t outstanding = 0;
+  std::string leaks;
+  std::vector<std::string> poolErrors;
+  bool packageRegistered = false;
+  uint64_t faultsInjected = 0;
+  std::string addedProblem;  // an added record no longer in the table
+  // Calls per fault-injection name during the run.
+  std::function<uint64_t(const std::string &)> calls;
+};
+
+// Builds the board, lets `arm` set up faults on it, starts the driver once.
+inline DriverRun RunDriver(const sim::Board &board,
+                           const std::function<void(sim::SimulatedBoard &)> &arm) {
+  sim::SimulatedBoard simulated(board);
+  DriverRun run;
+  run.before = simulated.smbios.Records();
+  if (arm) arm(simulated);
+  sim::RunResult result = simulated.Run();
+  run.status = result.status;
+  run.riser1 = result.riser1;
+  run.riser2 = result.riser2;
+  run.riser3 = result.riser3;
+  run.after = simulated.smbios.Records();
+  run.log = simulated.firmware.log;
+  run.added = RecordsByHandle(run.after, AddedHandles(run.log), &run.addedProblem);
+  run.dump = simulated.smbios.DumpImage();
+  run.outstanding = simulated.firmware.pool.Outstanding();
+  run.leaks = simulated.firmware.pool.LeakReport();
+  run.poolErrors = simulated.firmware.pool.Errors();
+  run.packageRegistered = result.packageListRegistered;
+  run.faultsInjected = simulated.firmware.faults.FaultsInjected();
+  std::map<std::string, uint64_t> calls;
+  for (const char *name :
+       {"AllocatePool", "HandleProtocol", "GetVariable", "LocateProtocol:Smbios",
+        "LocateProtocol:HiiString", "LocateProtocol:HiiDatabase", "LocateProtocol:RegisterAccess",
+        "NewPackageList", "GetLanguages", "GetString", "Smbios.Add", "Smbios.Remove",
+        "Smbios.GetNext", "RegisterAccess.ConfigSpaceAddress"}) {
+    calls[name] = simulated.firmware.faults.Calls(name);
+  }
+  run.calls = [calls](const std::string &name) {
+    auto found = calls.find(name);
+    return found == calls.end() ? uint64_t{0} : found->second;
+  };
+  return run;
+}
+
+// Everything that must hold after any run, whatever failed: the driver
+// finished, released every allocation, freed nothing twice, left a well-formed
+// table holding its records, and lost nothing it could not replace.
+inline std::string CheckRunIsSound(const DriverRun &run, size_t *structures) {
+  if (run.outstanding != 0) {
+    return std::to_string(run.outstanding) + " allocations outstanding:\n" + run.leaks;
+  }
+  if (!run.poolErrors.empty()) return "pool error: " + run.poolErrors.front();
+  if (!run.addedProblem.empty()) return run.addedProblem;
+  std::string problem = CheckDump(run.dump, structures);
+  if (!problem.empty()) return "table: " + problem;
+  for (const sim::SmbiosRecord &record : run.added) {
+    problem = CheckDriverRecord(record);
+    if (!problem.empty()) return "driver record " + Hex(record.handle) + ": " + problem;
+  }
+  return CheckEarlierRecords(run.before, run.after, run.added);
+}
+
+// The entry point's status as the driver's rules give it, read from what the
+// run's log shows happened: a failed loaded-image lookup returns its status;
+// a refresh without its record buffer returns EFI_OUT_OF_RESOURCES; otherwise
+// the status of adding the last device, which is that of the SMBIOS lookup
+// when it failed and EFI_SUCCESS when Add was reached (its own status is not
+// passed on).
+inline std::string StatusByTheRules(const std::vector<std::string> &log) {
+  auto statusOf = [](const std::string &entry) {
+    size_t at = entry.rfind("-> ");
+    std::string status = at == std::string::npos ? entry : entry.substr(at + 3);
+    return status.substr(0, status.find(' '));
+  };
+  bool recordBufferSeen = false;
+  std::string last = "EFI_SUCCESS";
+  for (const std::string &entry : log) {
+    if (entry.rfind("HandleProtocol(LoadedImage)", 0) == 0 && statusOf(entry) != "EFI_SUCCESS") {
+      return statusOf(entry);
+    }
+    if (!recordBufferSeen && entry.rfind("AllocatePool(768)", 0) == 0) {
+      recordBufferSeen = true;
+      if (statusOf(entry) != "EFI_SUCCESS") return "EFI_OUT_OF_RESOURCES";
+    }
+    if (entry.rfind("Smbios.Add(", 0) == 0) last = "EFI_SUCCESS";
+    if (entry.rfind("LocateProtocol(Smbios)", 0) == 0) last = statusOf(entry);
+  }
+  return last;
+}
+
+// Writes the table dump to `path` and has the real dmidecode decode it; the
+// problem it shows, or "" when it decodes cleanly or is not installed.
+inline std::string DmidecodeProblem(const std::vector<uint8_t> &dump, size_t structures,
+                                    const std::string &path) {
+  if (sim::DmidecodePath().empty()) return "";
+  FILE *file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return "cannot write " + path;
+  bool written = std::fwrite(dump.data(), 1, dump.size(), file) == dump.size();
+  if (std::fclose(file) != 0 || !written) return "cannot write " + path;
+  sim::DmidecodeResult decoded = sim::RunDmidecode(path);
+  std::string problem = CheckDmidecodeOutput(decoded.output, decoded.exitStatus, structures);
+  return problem.empty() ? "" : problem + "\n" + decoded.output;
+}
+
+// A record's formatted area without the fields a run may legitimately vary
+// in: the handle the table assigned and the designation's string number.
+inline std::vector<uint8_t> Shape(const sim::SmbiosRecord &record) {
+  std::vector<uint8_t> shape(record.bytes.begin(), record.bytes.begin() + record.Length());
+  shape[2] = shape[3] = 0;
+  shape[RECORD_DESIGNATION_OFFSET] = 0;
+  return shape;
+}
+
+// The record's designation, or "" when it carries none.
+inline std::string Designation(const sim::SmbiosRecord &record) {
+  std::vector<std::string> strings = record.Strings();
+  return strings.empty() ? std::string() : strings.front();
+}
+
+}  // namespace reliability

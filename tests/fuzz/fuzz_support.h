@@ -1,0 +1,63 @@
+// Helpers shared by the fuzz targets: a front-to-back reader over the input,
+// so that seed files can be written by hand, and a way to stop on a finding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace fuzz {
+
+// Reads the input from its start; past the end every read gives zeros.
+class ByteReader {
+ public:
+  ByteReader(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint16_t Word16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }
+  uint32_t Word32() { return Word16() | static_cast<uint32_t>(Word16()) << 16; }
+  uint64_t Word64() { return Word32() | static_cast<uint64_t>(Word32()) << 32; }
+  std::vector<uint8_t> Bytes(size_t count) {
+    std::vector<uint8_t> bytes;
+    while (count-- > 0 && at_ < size_) bytes.push_back(data_[at_++]);
+    return bytes;
+  }
+  std::vector<uint8_t> Rest() { return Bytes(size_ - at_); }
+  size_t Remaining() const { return size_ - at_; }
+
+ private:
+  const uint8_t *data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+// A finding: say what broke and stop, so that libFuzzer keeps the input.
+[[noreturn]] inline void Finding(const std::string &what) {
+  std::fprintf(stderr, "\n*** finding: %s\n", what.c_str());
+  std::abort();
+}
+
+}  // namespace fuzz
+
+// Stops with a finding unless `holds`; the message is built only then.
+#define FUZZ_REQUIRE(holds, what)      \
+  do {                                 \
+    if (!(holds)) fuzz::Finding(what); \
+  } while (0)
+
+namespace fuzz {
+
+inline std::string HexBytes(const uint8_t *bytes, size_t count) {
+  std::string text;
+  char pair[4];
+  for (size_t i = 0; i < count; i++) {
+    std::snprintf(pair, sizeof(pair), "%02X ", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,244 @@
+// Every firmware service the driver calls made to fail, at each of the calls a
+// clean run makes: the run must end with nothing leaked, a sound table, no
+// earlier record lost without a replacement, the status the rules give, and
+// no more damage than the one failed call explains.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+#include "sim/dmidecode.h"
+#include "sim/status_names.h"
+#include "smbios/table_access.h"
+#include "tests/fuzz/driver_run.h"
+
+namespace {
+
+using reliability::Designation;
+using reliability::DriverRun;
+using reliability::Shape;
+
+// What one failed call may cost, beyond the checks every run passes.
+enum class Effect {
+  LoadFails,         // the entry point gives up before touching anything
+  NoStrings,         // every record is added without a designation
+  OneStringAtMost,   // at most one record loses its own designation
+  SameRecords,       // records exactly as in the clean run
+  OneRecordMissing,  // the record of that add is missing
+  AtMostOneMissing,  // a record's add may be lost with its locate
+  OneRecordDiffers,  // one PCI read fails: at most one record's fields differ
+  NothingAnswers,    // no PCI function can be reached at all
+};
+
+struct Service {
+  const char *name;
+  EFI_STATUS status;  // what the failed call answers
+  Effect effect;
+};
+
+const Service kServices[] = {
+    {"HandleProtocol", EFI_UNSUPPORTED, Effect::LoadFails},
+    {"LocateProtocol:RegisterAccess", EFI_NOT_FOUND, Effect::NothingAnswers},
+    {"LocateProtocol:HiiString", EFI_NOT_FOUND, Effect::NoStrings},
+    {"LocateProtocol:HiiDatabase", EFI_NOT_FOUND, Effect::NoStrings},
+    {"NewPackageList", EFI_OUT_OF_RESOURCES, Effect::NoStrings},
+    {"GetVariable", EFI_DEVICE_ERROR, Effect::SameRecords},
+    {"GetLanguages", EFI_DEVICE_ERROR, Effect::OneStringAtMost},
+    {"GetString", EFI_DEVICE_ERROR, Effect::OneStringAtMost},
+    {"LocateProtocol:Smbios", EFI_NOT_FOUND, Effect::AtMostOneMissing},
+    {"Smbios.Add", EFI_OUT_OF_RESOURCES, Effect::OneRecordMissing},
+    {"Smbios.Remove", EFI_DEVICE_ERROR, Effect::SameRecords},
+    {"Smbios.GetNext", EFI_DEVICE_ERROR, Effect::SameRecords},
+    {"RegisterAccess.ConfigSpaceAddress", EFI_SUCCESS, Effect::OneRecordDiffers},
+};
+
+const char *const kBoardFiles[] = {"default", "earlier-records", "no-risers", "riser-ids/ids-3"};
+
+struct Totals {
+  uint64_t runs = 0, faults = 0, records = 0, dmidecodeRuns = 0;
+};
+Totals gTotals;
+std::set<std::vector<uint8_t>> gDecodedDumps;
+
+// Runs the real dmidecode on every table not seen before.
+std::string DecodeIfNew(const DriverRun &run, size_t structures) {
+  if (sim::DmidecodePath().empty() || !gDecodedDumps.insert(run.dump).second) return "";
+  gTotals.dmidecodeRuns++;
+  return reliability::DmidecodeProblem(run.dump, structures,
+                                       ::testing::TempDir() + "firmware_fault_sweep_" + std::to_string(getpid()) + ".bin");
+}
+
+class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
+ protected:
+  void SetUp() override {
+    std::string error;
+    std::string path = std::string(SOURCE_DIR) + "/boards/" + GetParam() + ".json";
+    ASSERT_TRUE(sim::LoadBoardFile(path, board_, error)) << error;
+    clean_ = Run(nullptr);
+    ASSERT_EQ(clean_.status, EFI_SUCCESS);
+    ASSERT_FALSE(clean_.added.empty());
+  }
+
+  void TearDown() override {
+    std::cout << "[ totals   ] after " << GetParam() << ": " << gTotals.runs << " runs, "
+              << gTotals.faults << " faults injected, " << gTotals.records
+              << " driver records checked, " << gTotals.dmidecodeRuns
+              << " distinct tables decoded by dmidecode\n";
+    RecordProperty("runs", std::to_string(gTotals.runs));
+    RecordProperty("faults_injected", std::to_string(gTotals.faults));
+    RecordProperty("records_checked", std::to_string(gTotals.records));
+  }
+
+  DriverRun Run(const std::function<void(sim::SimulatedBoard &)> &arm) {
+    DriverRun run = reliability::RunDriver(board_, [&](sim::SimulatedBoard &simulated) {
+      simulated.firmware.faults.Clear();
+      if (arm) arm(simulated);
+    });
+    size_t structures = 0;
+    EXPECT_EQ(reliability::CheckRunIsSound(run, &structures), "");
+    EXPECT_EQ(DecodeIfNew(run, structures), "");
+    gTotals.runs++;
+    gTotals.faults += run.faultsInjected;
+    gTotals.records += run.added.size();
+    return run;
+  }
+
+  // How many records differ from the clean run in fields, and in designation.
+  void CountDifferences(const DriverRun &run, size_t *fields, size_t *designations) const {
+    *fields = *designations = 0;
+    for (size_t i = 0; i < run.added.size() && i < clean_.added.size(); i++) {
+      *fields += Shape(run.added[i]) != Shape(clean_.added[i]);
+      *designations += Designation(run.added[i]) != Designation(clean_.added[i]);
+    }
+  }
+
+  // Records of the run equal the clean run's with at most `missing` left out.
+  bool IsCleanMinus(const DriverRun &run, size_t missing) const {
+    if (run.added.size() + missing != clean_.added.size()) return false;
+    size_t at = 0;
+    for (const sim::SmbiosRecord &expected : clean_.added) {
+      if (at < run.added.size() && Shape(run.added[at]) == Shape(expected) &&
+          Designation(run.added[at]) == Designation(expected)) {
+        at++;
+      }
+    }
+    return at == run.added.size();
+  }
+
+  void ExpectEffect(const Service &service, const DriverRun &run) {
+    size_t fields = 0, designations = 0;
+    CountDifferences(run, &fields, &designations);
+    switch (service.effect) {
+      case Effect::LoadFails:
+        EXPECT_TRUE(run.added.empty());
+        EXPECT_FALSE(run.packageRegistered);
+        EXPECT_EQ(run.after.size(), run.before.size());
+        break;
+      case Effect::NoStrings:
+        ASSERT_EQ(run.added.size(), clean_.added.size());
+        EXPECT_EQ(fields, 0u);
+        for (const sim::SmbiosRecord &record : run.added) EXPECT_EQ(Designation(record), "");
+        break;
+      case Effect::OneStringAtMost:
+        ASSERT_EQ(run.added.size(), clean_.added.size());
+        EXPECT_EQ(fields, 0u);
+        EXPECT_LE(designations, 1u);
+        break;
+      case Effect::SameRecords:
+        EXPECT_TRUE(IsCleanMinus(run, 0));
+        break;
+      case Effect::OneRecordMissing:
+        EXPECT_TRUE(IsCleanMinus(run, 1));
+        break;
+      case Effect::AtMostOneMissing:
+        EXPECT_TRUE(IsCleanMinus(run, 0) || IsCleanMinus(run, 1));
+        break;
+      case Effect::OneRecordDiffers:
+        ASSERT_EQ(run.added.size(), clean_.added.size());
+        EXPECT_LE(fields, 1u);
+        EXPECT_EQ(designations, 0u);
+        break;
+      case Effect::NothingAnswers:
+        ASSERT_EQ(run.added.size(), clean_.added.size());
+        EXPECT_EQ(designations, 0u);
+        for (const sim::SmbiosRecord &record : run.added) {
+          const std::vector<uint8_t> &b = record.bytes;
+          if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS) {
+            EXPECT_EQ(b[7], SLOT_USAGE_AVAILABLE);
+            EXPECT_EQ(b[15], 0xFF);  // the bus word reads all ones
+          } else {
+            EXPECT_EQ(b[5] & ONBOARD_DEVICE_ENABLED, 0);
+          }
+        }
+        break;
+    }
+  }
+
+  sim::Board board_;
+  DriverRun clean_;
+};
+
+TEST_P(FirmwareFaultSweep, EachCallOfEachServiceFailsInTurn) {
+  for (const Service &service : kServices) {
+    uint64_t calls = clean_.calls(service.name);
+    // The default board's run reaches every service but Remove (nothing to purge).
+    if (std::string(service.name) != "Smbios.Remove" ||
+        std::string(GetParam()) == "earlier-records") {
+      EXPECT_GT(calls, 0u) << service.name;
+    }
+    for (uint64_t k = 1; k <= calls; k++) {
+      SCOPED_TRACE(std::string(service.name) + " call " + std::to_string(k) + " of " +
+                   std::to_string(calls));
+      DriverRun run = Run([&](sim::SimulatedBoard &simulated) {
+        simulated.firmware.faults.FailCall(service.name, k, service.status);
+      });
+      EXPECT_EQ(run.faultsInjected, 1u);
+      EXPECT_EQ(
+          sim::StatusName(run.status),
+          sim::StatusName(service.effect == Effect::LoadFails ? service.status : EFI_SUCCESS));
+      ExpectEffect(service, run);
+    }
+  }
+}
+
+TEST_P(FirmwareFaultSweep, WithoutTheSmbiosProtocolNothingIsTouched) {
+  DriverRun run = Run([](sim::SimulatedBoard &simulated) {
+    simulated.firmware.faults.FailAlways("LocateProtocol:Smbios", EFI_NOT_FOUND);
+  });
+  // The adds fail with the lookup's status, and so does the run.
+  EXPECT_EQ(sim::StatusName(run.status), "EFI_NOT_FOUND");
+  EXPECT_TRUE(run.added.empty());
+  EXPECT_EQ(run.after.size(), run.before.size());
+  EXPECT_EQ(run.calls("Smbios.Add") + run.calls("Smbios.GetNext") + run.calls("Smbios.Remove"), 0u);
+}
+
+TEST_P(FirmwareFaultSweep, APurgeEndsWhenGetNextNeverReportsTheEnd) {
+  DriverRun run =
+      Run([](sim::SimulatedBoard &simulated) { simulated.smbios.SetGetNextNeverEnds(true); });
+  EXPECT_EQ(sim::StatusName(run.status), "EFI_SUCCESS");
+  EXPECT_TRUE(IsCleanMinus(run, 0));
+  // Every earlier slot and device record is gone all the same, and the walks
+  // stayed within the handle space.
+  for (const sim::SmbiosRecord &record : run.after) {
+    bool added = false;
+    for (const sim::SmbiosRecord &own : run.added) added = added || own.handle == record.handle;
+    EXPECT_TRUE(added || (record.Type() != 9 && record.Type() != 41)) << record.handle;
+  }
+  EXPECT_LE(run.calls("Smbios.GetNext"), 4 * (SMBIOS_MAX_RECORDS + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, FirmwareFaultSweep, ::testing::ValuesIn(kBoardFiles),
+                         [](const ::testing::TestParamInfo<const char *> &param) {
+                           std::string name = param.param;
+                           name = name.substr(name.rfind('/') + 1);
+                           for (char &c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+}  // namespace
