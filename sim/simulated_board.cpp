@@ -54,13 +54,13 @@ RunResult SimulatedBoard::Run() {
   result.riser2 = static_cast<uint8_t>(riser2);
   result.riser3 = static_cast<uint8_t>(riser3);
 
-  std::vector<EFI_SMBIOS_HANDLE> before;
-  for (const SmbiosRecord &record : smbios.Records()) before.push_back(record.handle);
+  uint64_t addsBefore = smbios.AddsSoFar();
 
   result.status = image.Start();
 
+  // Handles freed by the purges are given out again, so what is new is told by serial.
   for (const SmbiosRecord &record : smbios.Records()) {
-    if (std::find(before.begin(), before.end(), record.handle) == before.end()) {
+    if (record.serial > addsBefore) {
       result.added.push_back(record.handle);
     }
   }

@@ -153,7 +153,7 @@ EFI_STATUS SmbiosTable::Add(EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
   } else if (HandleInUse(assigned)) {
     return finish(EFI_ALREADY_STARTED, " handle " + HandleText(assigned) + " in use");
   }
-  SmbiosRecord stored{assigned, std::vector<uint8_t>(bytes, bytes + size), producer};
+  SmbiosRecord stored{assigned, std::vector<uint8_t>(bytes, bytes + size), producer, ++addsSoFar_};
   // The table's copy carries the handle it was given.
   stored.bytes[2] = static_cast<uint8_t>(assigned & 0xFF);
   stored.bytes[3] = static_cast<uint8_t>(assigned >> 8);

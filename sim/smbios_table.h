@@ -15,6 +15,7 @@ struct SmbiosRecord {
   EFI_SMBIOS_HANDLE handle;
   std::vector<uint8_t> bytes;  // formatted area and string area, as stored
   EFI_HANDLE producer;
+  uint64_t serial;  // order of adding over the table's life; handles are reused, serials never
 
   uint8_t Type() const { return bytes[0]; }
   uint8_t Length() const { return bytes[1]; }
@@ -43,6 +44,8 @@ class SmbiosTable {
                        EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED);
 
   const std::vector<SmbiosRecord> &Records() const { return records_; }
+  // How many records were ever added; records added later have a larger serial.
+  uint64_t AddsSoFar() const { return addsSoFar_; }
   std::vector<SmbiosRecord> RecordsOfType(uint8_t type) const;
 
   // A broken firmware whose GetNext starts again at the first match instead of
@@ -79,6 +82,7 @@ class SmbiosTable {
   EFI_HANDLE installedOn_ = nullptr;
   std::vector<SmbiosRecord> records_;
   bool getNextNeverEnds_ = false;
+  uint64_t addsSoFar_ = 0;
 };
 
 }  // namespace sim
