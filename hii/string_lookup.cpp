@@ -124,7 +124,9 @@ CHAR8 *GetSupportedLanguageList(EFI_HII_HANDLE Handle) {
   if (status != EFI_BUFFER_TOO_SMALL) {
     return nullptr;
   }
-  CHAR8 *languages = static_cast<CHAR8 *>(AllocateZeroedBuffer(size));
+  // One byte more than asked for stays NUL, so the selection never reads past
+  // a list that the firmware handed back without its terminator.
+  CHAR8 *languages = static_cast<CHAR8 *>(AllocateZeroedBuffer(size + 1));
   if (languages == nullptr) {
     return nullptr;
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -40,6 +42,28 @@ class LanguageTest : public ::testing::Test {
 
   sim::Firmware fw;
 };
+
+// A firmware whose language list comes back without its NUL.
+EFI_STATUS EFIAPI UnterminatedLanguages(const EFI_HII_STRING_PROTOCOL *, EFI_HII_HANDLE,
+                                        CHAR8 *Languages, UINTN *LanguagesSize) {
+  static const char kList[5] = {'e', 'n', '-', 'U', 'S'};
+  if (*LanguagesSize < sizeof(kList)) {
+    *LanguagesSize = sizeof(kList);
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  std::memcpy(Languages, kList, sizeof(kList));
+  return EFI_SUCCESS;
+}
+
+TEST_F(LanguageTest, ALanguageListWithoutItsNulIsReadNoFurther) {
+  EFI_HII_STRING_PROTOCOL strings{};
+  strings.GetLanguages = &UnterminatedLanguages;
+  gHiiString = &strings;
+  CHAR8 *languages = GetSupportedLanguageList(reinterpret_cast<EFI_HII_HANDLE>(1));
+  ASSERT_NE(languages, nullptr);
+  EXPECT_STREQ(languages, "en-US");
+  gBootServices->FreePool(languages);
+}
 
 TEST_F(LanguageTest, PicksByPrefixShorteningAtSubtags) {
   for (const char *supported : {"en-US;fr-FR;de", ";;en-US;;fr-FR;de;", "en-US;fr-FR;;de;;"}) {
