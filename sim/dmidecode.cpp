@@ -9,9 +9,13 @@
 namespace sim {
 
 std::string DmidecodeWarning(const std::string &output) {
-  static const char *const kMarkers[] = {"<BAD INDEX>", "<OUT OF SPEC>", "<TRUNCATED>",
-                                         "Invalid entry length", "Wrong DMI structures count",
-                                         "Wrong DMI structures length", "Bad checksum"};
+  // Its markers in a decoded field, then its words for a table it could not read whole.
+  static const char *const kMarkers[] = {"<BAD INDEX>",          "<OUT OF SPEC>",
+                                         "<TRUNCATED>",          "Invalid entry length",
+                                         "Wrong DMI structures", "Bad checksum",
+                                         "DMI table is broken",  "unreachable",
+                                         "truncated",            "Truncated",
+                                         "Invalid"};
   for (const char *marker : kMarkers) {
     if (output.find(marker) != std::string::npos) {
       return marker;
