@@ -2,8 +2,11 @@
 // table_checks.h need to judge it.
 #pragma once
 
+#include <unistd.h>
+
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,6 +128,28 @@ inline std::string DmidecodeProblem(const std::vector<uint8_t> &dump, size_t str
   std::string problem = CheckDmidecodeOutput(decoded.output, decoded.exitStatus, structures);
   return problem.empty() ? "" : problem + "\n" + decoded.output;
 }
+
+// Runs the real dmidecode once on every distinct table a suite produces; a
+// sweep makes many runs that leave the same table behind.
+class DistinctTableDecoder {
+ public:
+  // Dumps go to PathPrefix_<process id>.bin, so parallel suites never share a file.
+  explicit DistinctTableDecoder(const std::string &PathPrefix)
+      : path_(PathPrefix + "_" + std::to_string(getpid()) + ".bin") {}
+
+  // The problem dmidecode shows with a table not seen before, or "".
+  std::string Check(const std::vector<uint8_t> &dump, size_t structures) {
+    if (sim::DmidecodePath().empty() || !seen_.insert(dump).second) return "";
+    decoded_++;
+    return DmidecodeProblem(dump, structures, path_);
+  }
+  uint64_t Decoded() const { return decoded_; }
+
+ private:
+  std::string path_;
+  std::set<std::vector<uint8_t>> seen_;
+  uint64_t decoded_ = 0;
+};
 
 // A record's formatted area without the fields a run may legitimately vary
 // in: the handle the table assigned and the designation's string number.

@@ -2,10 +2,8 @@
 // each run must end with nothing leaked, a sound table, no earlier record
 // lost without a replacement, and the status the refresh's rules give.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <iostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -86,18 +84,10 @@ int RiserOf(const sim::SmbiosRecord &record) {
 
 // Totals over the whole suite, shown when it ends.
 struct Totals {
-  uint64_t runs = 0, faults = 0, records = 0, structures = 0, dmidecodeRuns = 0;
+  uint64_t runs = 0, faults = 0, records = 0, structures = 0;
 };
 Totals gTotals;
-std::set<std::vector<uint8_t>> gDecodedDumps;
-
-// Runs the real dmidecode on every table not seen before.
-std::string DecodeIfNew(const DriverRun &run, size_t structures) {
-  if (sim::DmidecodePath().empty() || !gDecodedDumps.insert(run.dump).second) return "";
-  gTotals.dmidecodeRuns++;
-  return reliability::DmidecodeProblem(run.dump, structures,
-                                       ::testing::TempDir() + "allocation_fault_sweep_" + std::to_string(getpid()) + ".bin");
-}
+reliability::DistinctTableDecoder gDecoder(::testing::TempDir() + "allocation_fault_sweep");
 
 class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
  protected:
@@ -110,7 +100,7 @@ class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
     size_t structures = 0;
     std::string problem = reliability::CheckRunIsSound(run, &structures);
     EXPECT_EQ(problem, "");
-    EXPECT_EQ(DecodeIfNew(run, structures), "");
+    EXPECT_EQ(gDecoder.Check(run.dump, structures), "");
     gTotals.runs++;
     gTotals.faults += run.faultsInjected;
     gTotals.records += run.added.size();
@@ -167,7 +157,7 @@ class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
   void TearDown() override {
     std::cout << "[ totals   ] after " << GetParam().name << ": " << gTotals.runs << " runs, "
               << gTotals.faults << " faults injected, " << gTotals.records << " driver records and "
-              << gTotals.structures << " structures checked, " << gTotals.dmidecodeRuns
+              << gTotals.structures << " structures checked, " << gDecoder.Decoded()
               << " distinct tables decoded by dmidecode\n";
     RecordProperty("runs", std::to_string(gTotals.runs));
     RecordProperty("faults_injected", std::to_string(gTotals.faults));

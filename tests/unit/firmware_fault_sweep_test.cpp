@@ -3,11 +3,9 @@
 // earlier record lost without a replacement, the status the rules give, and
 // no more damage than the one failed call explains.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <iostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -60,18 +58,10 @@ const Service kServices[] = {
 const char *const kBoardFiles[] = {"default", "earlier-records", "no-risers", "riser-ids/ids-3"};
 
 struct Totals {
-  uint64_t runs = 0, faults = 0, records = 0, dmidecodeRuns = 0;
+  uint64_t runs = 0, faults = 0, records = 0;
 };
 Totals gTotals;
-std::set<std::vector<uint8_t>> gDecodedDumps;
-
-// Runs the real dmidecode on every table not seen before.
-std::string DecodeIfNew(const DriverRun &run, size_t structures) {
-  if (sim::DmidecodePath().empty() || !gDecodedDumps.insert(run.dump).second) return "";
-  gTotals.dmidecodeRuns++;
-  return reliability::DmidecodeProblem(run.dump, structures,
-                                       ::testing::TempDir() + "firmware_fault_sweep_" + std::to_string(getpid()) + ".bin");
-}
+reliability::DistinctTableDecoder gDecoder(::testing::TempDir() + "firmware_fault_sweep");
 
 class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
  protected:
@@ -87,7 +77,7 @@ class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
   void TearDown() override {
     std::cout << "[ totals   ] after " << GetParam() << ": " << gTotals.runs << " runs, "
               << gTotals.faults << " faults injected, " << gTotals.records
-              << " driver records checked, " << gTotals.dmidecodeRuns
+              << " driver records checked, " << gDecoder.Decoded()
               << " distinct tables decoded by dmidecode\n";
     RecordProperty("runs", std::to_string(gTotals.runs));
     RecordProperty("faults_injected", std::to_string(gTotals.faults));
@@ -101,7 +91,7 @@ class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
     });
     size_t structures = 0;
     EXPECT_EQ(reliability::CheckRunIsSound(run, &structures), "");
-    EXPECT_EQ(DecodeIfNew(run, structures), "");
+    EXPECT_EQ(gDecoder.Check(run.dump, structures), "");
     gTotals.runs++;
     gTotals.faults += run.faultsInjected;
     gTotals.records += run.added.size();
