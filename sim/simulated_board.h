@@ -3,7 +3,6 @@
 // be started once.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
