@@ -1,6 +1,5 @@
 #include "sim/simulated_board.h"
 
-
 #include "entry/startup.h"
 #include "include/guids.h"
 
