@@ -434,6 +434,7 @@ def check_firmware_boot(text, board, board_path, work, images, kind):
     problems = check_setup(platform, board, lib.window_needed(board), "test platform driver")
     if platform.started:
         problems += check_topology(platform, board)
+        problems += lib.check_earlier_present(platform, board)
     report = lib.Report(text)
     problems += check_started(report, "harness")
     if report.started:

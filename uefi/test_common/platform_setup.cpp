@@ -31,7 +31,8 @@ void ReportEcam(EFI_STATUS Status, EcamSource Source, const ConfigSpaceMap &Map)
 EFI_STATUS BuildConfigSpaceMap(const FirmwareContext &Context, const Scenario &Plan,
                                ConfigSpaceMap *Map) {
   EcamSource source = EcamSource::None;
-  ReportEcam(FindEcamWindow(Context, Map, &source), source, *Map);
+  EFI_STATUS found = FindEcamWindow(Context, Map, &source);
+  ReportEcam(found, source, *Map);
   EFI_PHYSICAL_ADDRESS pages = 0;
   auto allocatePages = Service<EFI_ALLOCATE_PAGES>(Context.BootServices->AllocatePages);
   EFI_STATUS status = allocatePages(AllocateAnyPages, EfiBootServicesData, CONFIG_PAGES, &pages);
@@ -86,6 +87,7 @@ EFI_STATUS SetUpTestPlatform(const FirmwareContext &Context, const Scenario &Pla
   ReportStrapRegisters();
   ApplyPlatformLang(Context, Plan);
   AddEarlierRecords(Context, Plan);
+  ReportRecords("platform", LocateSmbios(Context));
   if (!EFI_ERROR(status)) {
     status = InstallRegisterAccess(Context.BootServices, map);
   }
