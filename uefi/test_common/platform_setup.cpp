@@ -85,6 +85,9 @@ EFI_STATUS SetUpTestPlatform(const FirmwareContext &Context, const Scenario &Pla
   ReportRecords("platform", LocateSmbios(Context));
   if (!EFI_ERROR(status)) {
     status = InstallRegisterAccess(Context.BootServices, map);
+    if (EFI_ERROR(status)) {
+      Service<EFI_FREE_PAGES>(Context.BootServices->FreePages)(map.SocketPage[0], CONFIG_PAGES);
+    }
   }
   PutText("register-access");
   PutStatus("status", status);
