@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sim/dmidecode.h"
+#include "tests/scratch_directory.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ Outcome Boardsim(const std::string &arguments) {
 }
 
 std::string WriteBoard(const std::string &name, const std::string &text) {
-  std::string path = ::testing::TempDir() + name;
+  std::string path = testing_support::ScratchPath(name);
   std::ofstream(path) << text;
   return path;
 }
