@@ -68,8 +68,9 @@ void RequireArray(const json &value, const std::string &field) {
   if (!value.is_array()) Fail(field, "must be an array");
 }
 
-// A key as a message shows it: quoted and escaped when it holds control characters.
+// A key as a message shows it: quoted and escaped when it is empty or holds control characters.
 std::string KeyName(const std::string &key) {
+  if (key.empty()) return "\"\"";
   for (char c : key) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return json(key).dump();
   }

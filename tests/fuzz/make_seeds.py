@@ -251,6 +251,7 @@ def board_file_seeds():
     write(t, "not-an-object", b'[{"name": "x"}]')
     write(t, "deep", b"[" * 64 + b"]" * 64)
     write(t, "number-overflow", b'{"sockets": [1e400, 0]}')
+    write(t, "empty-key", b'{"": {"riser3": 1}}')
 
 
 if __name__ == "__main__":

@@ -91,6 +91,7 @@ TEST(Boardsim, BadBoardFilesAreRefusedNamingTheField) {
       {"{\"faults\": {\"failAllocation\": -1}}", "faults.failAllocation"},
       {"{\"pads\": [{\"pad\": 1, \"level\": 2}]}", "pads[0].level"},
       {"{\"riser\": 1}", "riser"},
+      {"{\"straps\": {\"\": 1}}", "straps.\"\": unknown field"},
       {"[1, 2", "not valid JSON"},
       {"{\"sockets\": [1e400, 0]}", "not valid JSON"},  // once an uncaught exception
   };
