@@ -10,7 +10,7 @@
 #   BUILD_DIR   a clang tree with BUILD_FUZZERS=ON; configured and built here
 #               if it does not exist yet (default: build-fuzz)
 #   TARGET      record_strings pick_best_language lookup_driver_string
-#               register_string_packages whole_driver (default: all)
+#               register_string_packages whole_driver board_file (default: all)
 # Environment: FUZZ_JOBS (targets at once, default 2), FUZZ_RUNS (default
 # 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 1000000).
 set -euo pipefail
@@ -21,14 +21,18 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(record_strings pick_best_language lookup_driver_string register_string_packages
-           whole_driver)
+           whole_driver board_file)
 fi
 jobs=${FUZZ_JOBS:-2}
 runs=${FUZZ_RUNS:-10000000}
 whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-1000000}
 
 declare -A max_len=([record_strings]=1200 [pick_best_language]=512 [lookup_driver_string]=300
-                    [register_string_packages]=8192 [whole_driver]=1024)
+                    [register_string_packages]=8192 [whole_driver]=1024 [board_file]=4096)
+# The board reader keeps nothing between inputs, so libFuzzer's leak scan stays
+# on for it; the shipped boards and scenarios seed it where they are.
+declare -A options=([board_file]="-detect_leaks=1 -dict=tests/fuzz/board_file.dict")
+declare -A extra_seeds=([board_file]="boards tests/e2e/scenarios")
 
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
@@ -50,8 +54,8 @@ run_target() {
   mkdir -p "$out/corpus/$name"
   local status=0 started=$SECONDS
   "$dir/tests/fuzz/fuzz_$name" -runs="$count" -max_len="${max_len[$name]}" -detect_leaks=0 \
-    -print_final_stats=1 -artifact_prefix="$out/$name-" \
-    "$out/corpus/$name" "tests/fuzz/corpus/$name" >"$out/$name.log" 2>&1 || status=$?
+    ${options[$name]:-} -print_final_stats=1 -artifact_prefix="$out/$name-" \
+    "$out/corpus/$name" "tests/fuzz/corpus/$name" ${extra_seeds[$name]:-} >"$out/$name.log" 2>&1 || status=$?
   local executed rate elapsed=$((SECONDS - started))
   executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$name.log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out/$name.log")

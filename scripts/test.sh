@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-scripts/build.sh build
+# Release (-O3) with g++: the optimised build a user makes, warnings as errors.
+scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
 scripts/build.sh build-san -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSANITIZE=ON -DBUILD_EFI=OFF -DBUILD_FUZZERS=ON
 

@@ -11,8 +11,8 @@ namespace sim {
 
 struct PadSetting {
   uint32_t pad;
-  uint32_t level;  // 0 or 1
-  uint32_t owner;  // 0 (host) to 3
+  std::optional<uint32_t> level;  // 0 or 1; left out, the pad keeps the level it has
+  uint32_t owner;                 // 0 (host) to 3
 };
 
 struct BridgeSetting {

@@ -34,13 +34,11 @@ uint64_t Number(const json &value, const std::string &field, uint64_t maximum) {
     if (text.size() < 3 || text.size() > 18 || (text.rfind("0x", 0) != 0 && text.rfind("0X", 0) != 0)) {
       Fail(field, "a string number must be written 0x followed by hex digits");
     }
-    size_t used = 0;
-    try {
-      number = std::stoull(text.substr(2), &used, 16);
-    } catch (...) {
-      Fail(field, "\"" + text + "\" is not a hex number");
+    // Hex digits only: stoull alone would also take a sign or leading blanks.
+    if (text.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos) {
+      Fail(field, json(text).dump() + " is not a hex number");
     }
-    if (used != text.size() - 2) Fail(field, "\"" + text + "\" is not a hex number");
+    number = std::stoull(text.substr(2), nullptr, 16);  // at most 16 digits: cannot overflow
   } else {
     Fail(field, "must be a number or a \"0x\" string");
   }
@@ -70,12 +68,21 @@ void RequireArray(const json &value, const std::string &field) {
   if (!value.is_array()) Fail(field, "must be an array");
 }
 
+// A key as a message shows it: quoted and escaped when it is empty or holds control characters.
+std::string KeyName(const std::string &key) {
+  if (key.empty()) return "\"\"";
+  for (char c : key) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return json(key).dump();
+  }
+  return key;
+}
+
 void RejectUnknownKeys(const json &object, const std::string &field,
                        std::initializer_list<const char *> known) {
   for (auto it = object.begin(); it != object.end(); ++it) {
     bool isKnown = false;
     for (const char *key : known) isKnown = isKnown || it.key() == key;
-    if (!isKnown) Fail(field.empty() ? it.key() : field + "." + it.key(), "unknown field");
+    if (!isKnown) Fail(field.empty() ? KeyName(it.key()) : field + "." + KeyName(it.key()), "unknown field");
   }
 }
 
@@ -99,7 +106,9 @@ void ParsePads(const json &pads, Board &board) {
     RejectUnknownKeys(pads[i], field, {"pad", "level", "owner"});
     PadSetting pad{};
     pad.pad = static_cast<uint32_t>(Number(Member(pads[i], "pad", field), field + ".pad", 0xFFFFFFFF));
-    pad.level = static_cast<uint32_t>(Number(Member(pads[i], "level", field), field + ".level", 1));
+    if (pads[i].contains("level")) {
+      pad.level = static_cast<uint32_t>(Number(pads[i]["level"], field + ".level", 1));
+    }
     pad.owner = pads[i].contains("owner") ? Byte(pads[i]["owner"], field + ".owner", 3) : 0;
     board.pads.push_back(pad);
   }
@@ -211,7 +220,8 @@ bool ParseBoard(const std::string &text, Board &board, std::string &error) {
   json document;
   try {
     document = json::parse(text);
-  } catch (const json::parse_error &problem) {
+  } catch (const json::exception &problem) {
+    // A syntax error, or a number too large for a double (out_of_range).
     error = std::string("not valid JSON: ") + problem.what();
     return false;
   }

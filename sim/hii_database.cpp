@@ -433,7 +433,8 @@ EFI_STATUS HiiDatabase::NewPackageList(const EFI_HII_PACKAGE_LIST_HEADER *packag
   if (!ParsePackageList(packageList, &parsed, &problem)) {
     return finish(EFI_INVALID_PARAMETER, " malformed: " + problem);
   }
-  std::string guidName = "(" + GuidName(parsed.guid) + ")";
+  // Appended rather than prepended: g++ 12 at -O3 misreads the prepend as an overlapping copy.
+  std::string guidName = std::string("(").append(GuidName(parsed.guid)).append(")");
   if (FindPackageList(parsed.guid) != nullptr) {
     return finish(EFI_INVALID_PARAMETER, guidName + " GUID already registered");
   }

@@ -102,6 +102,11 @@ bool SidebandWindow::SetPad(uint32_t pad, int level, int owner) {
   return true;
 }
 
+int SidebandWindow::PadLevel(uint32_t pad) const {
+  if (PadGroup(pad) == nullptr) return 0;
+  return (PeekAddress(PadConfigurationAddress(pad)) & kInputStateBit) != 0 ? 1 : 0;
+}
+
 void SidebandWindow::SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3) {
   const unsigned levels[8] = {
       (riser1 >> 2) & 1, (riser1 >> 1) & 1, riser1 & 1, (riser2 >> 2) & 1,

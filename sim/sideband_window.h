@@ -43,6 +43,8 @@ class SidebandWindow {
   // (level 0 or 1) and its owner (0 host, 1 to 3 other agents). False, and
   // nothing changed, when the pad does not exist.
   bool SetPad(uint32_t pad, int level, int owner);
+  // A pad's input state as last set (0 for a pad never set or not existing), without a logged read.
+  int PadLevel(uint32_t pad) const;
   // Register addresses of a pad, from this model's own copy of the PCH's
   // group layout; 0 when the pad does not exist.
   static uint64_t PadOwnershipAddress(uint32_t pad);

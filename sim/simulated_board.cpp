@@ -8,7 +8,8 @@ namespace sim {
 SimulatedBoard::SimulatedBoard(const Board &board) {
   window.SetRiserStraps(board.riser1, board.riser2, board.riser3);
   for (const PadSetting &pad : board.pads) {
-    window.SetPad(pad.pad, static_cast<int>(pad.level), static_cast<int>(pad.owner));
+    int level = pad.level ? static_cast<int>(*pad.level) : window.PadLevel(pad.pad);
+    window.SetPad(pad.pad, level, static_cast<int>(pad.owner));
   }
   for (unsigned socket = 0; socket < 2; socket++) {
     pci.SetSocketBusNumbers(socket, board.sockets[socket]);

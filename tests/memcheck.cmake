@@ -4,7 +4,7 @@ if(NOT SANITIZE)
   find_program(VALGRIND valgrind)
   if(VALGRIND)
     add_test(NAME boardsim_default_board_is_clean_under_memcheck
-             COMMAND ${VALGRIND} --error-exitcode=1 --leak-check=full
+             COMMAND ${VALGRIND} --error-exitcode=1 --leak-check=full --vgdb=no
                      --errors-for-leak-kinds=definite,indirect,possible
                      $<TARGET_FILE:boardsim> ${CMAKE_SOURCE_DIR}/boards/default.json --dmidecode)
   else()

@@ -13,6 +13,7 @@
 
 #include "include/smbios_records.h"
 #include "sim/board.h"
+#include "sim/board_picture.h"
 #include "sim/dmidecode.h"
 #include "sim/simulated_board.h"
 #include "sim/status_names.h"
@@ -26,9 +27,11 @@ const char kUsage[] =
     "  --dmidecode      print the real dmidecode decoding of the resulting table\n"
     "  --dump FILE      write the table in dmidecode's binary dump format\n"
     "  --json           print the records as JSON (raw bytes and decoded fields)\n"
+    "  --svg FILE       draw the board as the driver saw it, as an SVG picture\n"
     "  --trace          list, per record, the pad reads, PCI probes and firmware calls behind it\n"
     "  --riser1 N, --riser2 N, --riser3 N   override the board's riser identifiers\n"
-    "  --lang TAG       override PlatformLang (\"none\" for no variable)\n";
+    "  --lang TAG       override PlatformLang (\"none\" for no variable)\n"
+    "  --help, --version\n";
 
 struct Options {
   std::string boardPath;
@@ -36,6 +39,7 @@ struct Options {
   bool json = false;
   bool trace = false;
   std::string dumpPath;
+  std::string svgPath;
   int riser[3] = {-1, -1, -1};
   std::optional<std::string> lang;
 };
@@ -68,6 +72,10 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       const char *path = value("--dump");
       if (path == nullptr) return false;
       options.dumpPath = path;
+    } else if (argument == "--svg") {
+      const char *path = value("--svg");
+      if (path == nullptr) return false;
+      options.svgPath = path;
     } else if (argument == "--lang") {
       const char *tag = value("--lang");
       if (tag == nullptr) return false;
@@ -83,6 +91,9 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       }
     } else if (argument == "--help" || argument == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (argument == "--version") {
+      std::printf("boardsim %s\n", PROJECT_VERSION);
       std::exit(0);
     } else if (!argument.empty() && argument[0] == '-') {
       error = "unknown option " + argument;
@@ -265,6 +276,15 @@ bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   return static_cast<bool>(file);
 }
 
+// Writes beside PATH and renames, so a failed write leaves no half-written file.
+bool WriteWhole(const std::string &path, const std::string &text) {
+  std::string partial = path + ".partial";
+  bool written = WriteFile(partial, std::vector<uint8_t>(text.begin(), text.end()));
+  if (written && std::rename(partial.c_str(), path.c_str()) == 0) return true;
+  std::remove(partial.c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -285,6 +305,10 @@ int main(int argc, char **argv) {
 
   if (!options.dumpPath.empty() && !WriteFile(options.dumpPath, run.dump)) {
     std::fprintf(stderr, "boardsim: cannot write %s\n", options.dumpPath.c_str());
+    return 1;
+  }
+  if (!options.svgPath.empty() && !WriteWhole(options.svgPath, sim::BoardPictureSvg(board, run))) {
+    std::fprintf(stderr, "boardsim: cannot write %s\n", options.svgPath.c_str());
     return 1;
   }
   if (options.json) {

@@ -85,7 +85,9 @@ def pad_settings(board):
             settings[pad] = ((identifier >> shift) & 1, 0)
     for i, entry in enumerate(board.get("pads", [])):
         pad = number(entry["pad"], f"pads[{i}].pad")
-        settings[pad] = (number(entry.get("level", 0), f"pads[{i}].level"),
+        # Left out, the level is what the straps (or an earlier entry) gave the pad.
+        level = settings.get(pad, (0, 0))[0]
+        settings[pad] = (number(entry.get("level", level), f"pads[{i}].level"),
                          number(entry.get("owner", 0), f"pads[{i}].owner"))
     return settings
 

@@ -40,6 +40,11 @@ class SidebandWindowTest(unittest.TestCase):
         self.assertEqual(riser_ids(image), [3, 1, 1])
         self.assertIsNone(read_pad(image, 0x01030015))
 
+    def test_pad_without_level_keeps_its_strap_level(self):
+        board = {"straps": {"riser1": 5, "riser2": 7, "riser3": 3},
+                 "pads": [{"pad": "0x0102000F"}, {"pad": "0x01020011", "owner": 1}]}
+        self.assertEqual(riser_ids(lib.window_image(board)), [4, 7, 3])
+
     def test_neighbouring_pads_share_registers_without_clobbering(self):
         board = {"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
                  "pads": [{"pad": "0x01030016", "level": 0, "owner": 2},

@@ -2,16 +2,16 @@
 // table_checks.h need to judge it.
 #pragma once
 
-#include <unistd.h>
-
 #include <functional>
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "sim/simulated_board.h"
 #include "tests/fuzz/table_checks.h"
+#include "tests/scratch_directory.h"
 
 namespace reliability {
 
@@ -133,21 +133,21 @@ inline std::string DmidecodeProblem(const std::vector<uint8_t> &dump, size_t str
 // sweep makes many runs that leave the same table behind.
 class DistinctTableDecoder {
  public:
-  // Dumps go to PathPrefix_<process id>.bin, so parallel suites never share a file.
-  explicit DistinctTableDecoder(const std::string &PathPrefix)
-      : path_(PathPrefix + "_" + std::to_string(getpid()) + ".bin") {}
+  // Dumps go to NAME.bin in the process's own scratch directory.
+  explicit DistinctTableDecoder(const std::string &name) : name_(name + ".bin") {}
 
   // The problem dmidecode shows with a table not seen before, or "".
   std::string Check(const std::vector<uint8_t> &dump, size_t structures) {
-    if (sim::DmidecodePath().empty() || !seen_.insert(dump).second) return "";
+    if (sim::DmidecodePath().empty() || !seen_.emplace(dump.begin(), dump.end()).second) return "";
     decoded_++;
-    return DmidecodeProblem(dump, structures, path_);
+    return DmidecodeProblem(dump, structures, testing_support::ScratchPath(name_));
   }
   uint64_t Decoded() const { return decoded_; }
 
  private:
-  std::string path_;
-  std::set<std::vector<uint8_t>> seen_;
+  std::string name_;
+  // Kept as strings: g++ 12 at -O3 misreads comparing byte vectors as an overread.
+  std::unordered_set<std::string> seen_;
   uint64_t decoded_ = 0;
 };
 

@@ -236,9 +236,28 @@ def whole_driver_seeds():
     write(t, "getnext-never-ends", board(flags=0x20, fail_allocation=0xA0, records=earlier[:3]))
 
 
+# ---- board_file: board files at the edges of the reader's checks; the
+# shipped boards and scenarios are seeds of their own, read in place ----
+
+def board_file_seeds():
+    t = "board_file"
+    write(t, "pad-without-level", b'{"pads": [{"pad": "0x0102000F", "owner": 1}, {"pad": 16}]}')
+    write(t, "hex-limits", b'{"sockets": ["0xFFFFFFFF", "0x100000000"], "straps": {"riser3": "0x3"}}')
+    write(t, "negative-and-huge", b'{"bridges": [{"bus": -1, "device": 1e3, "secondary": 18446744073709551616}]}')
+    write(t, "record-strings", b'{"smbios": [{"type": 9, "strings": ["", "x"]}, {"type": 41}, {"type": 127}]}')
+    write(t, "faults", b'{"faults": {"failAllocation": 0, "noHiiString": 1}}')
+    write(t, "unknown-nested-key", b'{"straps": {"riser4": 1}, "qemu": {"anything": [1]}}')
+    write(t, "lang-null", b'{"platformLang": null, "name": "x\\u0000y"}')
+    write(t, "not-an-object", b'[{"name": "x"}]')
+    write(t, "deep", b"[" * 64 + b"]" * 64)
+    write(t, "number-overflow", b'{"sockets": [1e400, 0]}')
+    write(t, "empty-key", b'{"": {"riser3": 1}}')
+
+
 if __name__ == "__main__":
     record_strings_seeds()
     pick_best_language_seeds()
     lookup_driver_string_seeds()
     register_string_packages_seeds()
     whole_driver_seeds()
+    board_file_seeds()

@@ -193,7 +193,7 @@ void ModelRiserIds(const sim::Board &board, unsigned ids[3]) {
   for (const sim::PadSetting &pad : board.pads) {
     for (int i = 0; i < 8; i++) {
       if (pad.pad == sim::SidebandWindow::kRiserStrapPads[i]) {
-        level[i] = pad.level;
+        level[i] = pad.level.value_or(level[i]);
         owner[i] = pad.owner;
       }
     }

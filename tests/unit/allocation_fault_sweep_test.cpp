@@ -87,7 +87,7 @@ struct Totals {
   uint64_t runs = 0, faults = 0, records = 0, structures = 0;
 };
 Totals gTotals;
-reliability::DistinctTableDecoder gDecoder(::testing::TempDir() + "allocation_fault_sweep");
+reliability::DistinctTableDecoder gDecoder("allocation_fault_sweep");
 
 class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
  protected:

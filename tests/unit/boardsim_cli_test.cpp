@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sim/dmidecode.h"
+#include "tests/scratch_directory.h"
 
 namespace {
 
@@ -17,8 +18,9 @@ struct Outcome {
   std::string output;
 };
 
-Outcome Boardsim(const std::string &arguments) {
-  std::string command = std::string(BINARY_DIR) + "/tools/boardsim " + arguments + " 2>&1";
+// Runs boardsim; REDIRECT says where its standard error goes.
+Outcome Boardsim(const std::string &arguments, const char *redirect = " 2>&1") {
+  std::string command = std::string(BINARY_DIR) + "/tools/boardsim " + arguments + redirect;
   Outcome outcome{-1, ""};
   FILE *pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return outcome;
@@ -31,7 +33,7 @@ Outcome Boardsim(const std::string &arguments) {
 }
 
 std::string WriteBoard(const std::string &name, const std::string &text) {
-  std::string path = ::testing::TempDir() + name;
+  std::string path = testing_support::ScratchPath(name);
   std::ofstream(path) << text;
   return path;
 }
@@ -89,7 +91,9 @@ TEST(Boardsim, BadBoardFilesAreRefusedNamingTheField) {
       {"{\"faults\": {\"failAllocation\": -1}}", "faults.failAllocation"},
       {"{\"pads\": [{\"pad\": 1, \"level\": 2}]}", "pads[0].level"},
       {"{\"riser\": 1}", "riser"},
+      {"{\"straps\": {\"\": 1}}", "straps.\"\": unknown field"},
       {"[1, 2", "not valid JSON"},
+      {"{\"sockets\": [1e400, 0]}", "not valid JSON"},  // once an uncaught exception
   };
   for (const Case &c : cases) {
     Outcome outcome = Boardsim(WriteBoard("bad_board.json", c.text));
@@ -97,7 +101,40 @@ TEST(Boardsim, BadBoardFilesAreRefusedNamingTheField) {
     EXPECT_NE(outcome.output.find(c.field), std::string::npos) << c.text << "\n" << outcome.output;
   }
   EXPECT_EQ(Boardsim("/nonexistent/board.json").status, 2);
+  Outcome unknown = Boardsim(std::string(SOURCE_DIR) + "/boards/default.json --colour");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.output.find("unknown option --colour"), std::string::npos) << unknown.output;
   EXPECT_EQ(Boardsim(std::string(SOURCE_DIR) + "/boards/default.json --riser1 9").status, 2);
+}
+
+TEST(Boardsim, HelpAndVersionGoToStandardOutput) {
+  Outcome help = Boardsim("--help", " 2>/dev/null");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.output.rfind("usage: boardsim BOARD.json", 0), 0u) << help.output;
+  Outcome version = Boardsim("--version", " 2>/dev/null");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, "boardsim " PROJECT_VERSION "\n");
+}
+
+// A pad entry without a level keeps the level its strap gives it; without an
+// owner it is host-owned.
+TEST(Boardsim, PadsMayLeaveOutLevelAndOwner) {
+  struct Case {
+    const char *pads;
+    const char *riserIds;
+  };
+  const Case cases[] = {
+      {"[{\"pad\": \"0x0102000F\"}]", "riser 1 = 5,"},
+      {"[{\"pad\": \"0x0102000F\", \"owner\": 1}]", "riser 1 = 1,"},
+      {"[{\"pad\": \"0x01020010\", \"level\": 1}]", "riser 1 = 7,"},
+      {"[{\"pad\": \"0x01020000\", \"owner\": 2}]", "riser 1 = 5,"},  // not a strap pad
+  };
+  for (const Case &c : cases) {
+    std::string board = std::string("{\"straps\": {\"riser1\": 5}, \"pads\": ") + c.pads + "}";
+    Outcome outcome = Boardsim(WriteBoard("pads.json", board));
+    EXPECT_EQ(outcome.status, 0) << board << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.riserIds), std::string::npos) << board << "\n" << outcome.output;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "sim/dmidecode.h"
 #include "sim/simulated_board.h"
+#include "tests/scratch_directory.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const std::map<unsigned, std::vector<uint16_t>> kRiser3Slots = {
     {0, {}}, {1, {7, 8}}, {2, {7}}, {3, {}}};
 
 void ExpectCleanDecoding(const std::vector<uint8_t> &dump, const std::string &name) {
-  std::string path = ::testing::TempDir() + "strap_sweep.bin";
+  std::string path = testing_support::ScratchPath("strap_sweep.bin");
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char *>(dump.data()), static_cast<std::streamsize>(dump.size()));
   sim::DmidecodeResult decoded = sim::RunDmidecode(path);

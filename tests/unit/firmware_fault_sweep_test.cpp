@@ -61,7 +61,7 @@ struct Totals {
   uint64_t runs = 0, faults = 0, records = 0;
 };
 Totals gTotals;
-reliability::DistinctTableDecoder gDecoder(::testing::TempDir() + "firmware_fault_sweep");
+reliability::DistinctTableDecoder gDecoder("firmware_fault_sweep");
 
 class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
  protected:

@@ -13,6 +13,7 @@
 #include "sim/firmware.h"
 #include "sim/smbios_table.h"
 #include "smbios/table_access.h"
+#include "tests/scratch_directory.h"
 
 namespace {
 
@@ -159,7 +160,7 @@ TEST_F(TableAccess, PreparedRecordsDecodeCleanlyInDmidecode) {
   ASSERT_EQ(table.Records().size(), 2u);
   EXPECT_EQ(table.Records()[0].bytes.size(), 0x11u + 12u + 1u);
 
-  std::string dump = ::testing::TempDir() + "table_access_dmidecode.bin";
+  std::string dump = testing_support::ScratchPath("table_access_dmidecode.bin");
   ASSERT_TRUE(table.WriteDump(dump));
   sim::DmidecodeResult result = sim::RunDmidecode(dump);
   EXPECT_NE(result.output.find("SMBIOS 3.0.0 present."), std::string::npos) << result.output;
