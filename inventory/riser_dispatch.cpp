@@ -56,24 +56,22 @@ void AddSlotRecords(UINT8 Code, const RiserHandlerTable &Handlers) {
       }
     }
   }
-  gBootServices->FreePool(record);
+  FreeBuffer(record);
+}
+
+// Risers 1 and 2 take their slot count from the identifier -> code map.
+void AddMappedRiserSlots(UINT8 Identifier, const RiserHandlerTable &Handlers) {
+  UINT8 code = 0;
+  if (LookupRiserSlotCode(Identifier, &code)) {
+    AddSlotRecords(code, Handlers);
+  }
 }
 
 }  // namespace
 
-void AddRiser1Slots() {
-  UINT8 code = 0;
-  if (LookupRiserSlotCode(ReadRiserIds().riser1, &code)) {
-    AddSlotRecords(code, Riser1HandlerTable);
-  }
-}
+void AddRiser1Slots() { AddMappedRiserSlots(ReadRiserIds().riser1, Riser1HandlerTable); }
 
-void AddRiser2Slots() {
-  UINT8 code = 0;
-  if (LookupRiserSlotCode(ReadRiserIds().riser2, &code)) {
-    AddSlotRecords(code, Riser2HandlerTable);
-  }
-}
+void AddRiser2Slots() { AddMappedRiserSlots(ReadRiserIds().riser2, Riser2HandlerTable); }
 
 void AddRiser3Slots() {
   UINT8 identifier = ReadRiserIds().riser3;
