@@ -77,7 +77,7 @@ CHAR16 *FetchString(const CHAR8 *Language, EFI_STRING_ID StringId) {
   }
   status = gHiiString->GetString(gHiiString, Language, gHiiHandle, StringId, text, &size, nullptr);
   if (EFI_ERROR(status)) {
-    gBootServices->FreePool(text);
+    FreeBuffer(text);
     return nullptr;
   }
   return text;
@@ -104,12 +104,12 @@ CHAR16 *LookupDriverString(EFI_STRING_ID StringId) {
       PickBestLanguage(languages, candidates, sizeof(candidates) / sizeof(candidates[0]));
   CHAR16 *text = best != nullptr ? FetchString(best, StringId) : nullptr;
 
-  gBootServices->FreePool(languages);
+  FreeBuffer(languages);
   if (platformLanguage != nullptr) {
-    gBootServices->FreePool(platformLanguage);
+    FreeBuffer(platformLanguage);
   }
   if (best != nullptr) {
-    gBootServices->FreePool(best);
+    FreeBuffer(best);
   }
   return text;
 }
@@ -132,7 +132,7 @@ CHAR8 *GetSupportedLanguageList(EFI_HII_HANDLE Handle) {
   }
   status = gHiiString->GetLanguages(gHiiString, Handle, languages, &size);
   if (EFI_ERROR(status)) {
-    gBootServices->FreePool(languages);
+    FreeBuffer(languages);
     return nullptr;
   }
   return languages;
@@ -161,7 +161,7 @@ EFI_STATUS ReadPlatformLanguage(CHAR8 **Value) {
   status = gRuntimeServices->GetVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID, nullptr,
                                          &stored, value);
   if (EFI_ERROR(status)) {
-    gBootServices->FreePool(value);
+    FreeBuffer(value);
     return status;
   }
   value[stored < size ? stored : size] = '\0';
