@@ -9,7 +9,6 @@
 namespace {
 
 constexpr CHAR16 PLATFORM_LANG_NAME[] = u"PlatformLang";
-constexpr CHAR8 NO_LANGUAGE[] = "";
 constexpr CHAR8 CODE_SEPARATOR = ';';
 constexpr CHAR8 SUBTAG_SEPARATOR = '-';
 constexpr UINTN LARGEST_SIZE = ~static_cast<UINTN>(0);
@@ -96,10 +95,8 @@ CHAR16 *LookupDriverString(EFI_STRING_ID StringId) {
   CHAR8 *platformLanguage = nullptr;
   ReadPlatformLanguage(&platformLanguage);
 
-  // The empty first candidate never matches; the list itself is the fallback.
-  const CHAR8 *candidates[] = {NO_LANGUAGE,
-                               platformLanguage != nullptr ? platformLanguage : NO_LANGUAGE,
-                               languages};
+  // A missing platform language is skipped; the list itself is the fallback.
+  const CHAR8 *candidates[] = {platformLanguage, languages};
   CHAR8 *best =
       PickBestLanguage(languages, candidates, sizeof(candidates) / sizeof(candidates[0]));
   CHAR16 *text = best != nullptr ? FetchString(best, StringId) : nullptr;

@@ -6,9 +6,7 @@
 #include "record_model.h"
 #include "riser_ids.h"
 
-constexpr RiserSlotCode RiserSlotMap[RISER_SLOT_MAP_SIZE] = {
-    {0, 3}, {1, 3}, {2, 2}, {3, 5}, {4, 3}, {5, 4}, {6, 3},
-};
+constexpr UINT8 RiserSlotMap[RISER_SLOT_MAP_SIZE] = {3, 3, 2, 5, 3, 4, 3};
 
 constexpr RiserHandlerTable Riser1HandlerTable = {NoRiserSlot, Riser1OneSlot, Riser1TwoSlot,
                                                   Riser1ThreeSlot};
@@ -27,13 +25,11 @@ constexpr UINT8 NO_SLOT_CODE = 2;
 constexpr UINT8 RISER3_SLOT_CODES[] = {2, 4, 3, 3};
 
 bool LookupRiserSlotCode(UINT8 Identifier, UINT8 *Code) {
-  for (const RiserSlotCode &pair : RiserSlotMap) {
-    if (pair.Identifier == Identifier) {
-      *Code = pair.Code;
-      return true;
-    }
+  if (Identifier >= RISER_SLOT_MAP_SIZE) {
+    return false;
   }
-  return false;
+  *Code = RiserSlotMap[Identifier];
+  return true;
 }
 
 // One record buffer serves every slot of the card; each slot's handler call

@@ -71,23 +71,33 @@ constexpr SlotShape RISER2_ONE_SLOT_WIRING[RISER_IDENTIFIER_COUNT] = {
     SOCKET1_GROUP2_X16, UNWIRED_SLOT,      SOCKET1_GROUP1_X8, UNWIRED_SLOT,
 };
 
-// A card's slot index picks its entry; an index the card does not have describes nothing.
-template <UINTN Count>
-EFI_STATUS DescribeServedSlot(VOID *Record, UINTN SlotIndex, const SlotDescription (&Slots)[Count]) {
+// A card's slot index picks its entry; an index the card does not have (one
+// below the first wraps past Count) describes nothing.
+EFI_STATUS DescribeServedSlotOf(VOID *Record, UINTN SlotIndex, const SlotDescription *Slots,
+                                UINTN Count) {
   UINTN position = SlotIndex - FIRST_RISER_SLOT_INDEX;
-  if (SlotIndex >= FIRST_RISER_SLOT_INDEX && position < Count) {
+  if (position < Count) {
     DescribeSlot(Record, Slots[position]);
   }
   return EFI_SUCCESS;
 }
 
-EFI_STATUS DescribeOneSlotCard(VOID *Record, UINTN SlotIndex, UINT8 Identifier,
-                               const SlotShape (&Wiring)[RISER_IDENTIFIER_COUNT],
-                               UINT16 SlotId, EFI_STRING_ID StringId) {
+template <UINTN Count>
+EFI_STATUS DescribeServedSlot(VOID *Record, UINTN SlotIndex, const SlotDescription (&Slots)[Count]) {
+  return DescribeServedSlotOf(Record, SlotIndex, Slots, Count);
+}
+
+// A one-slot card has only the first slot index.
+EFI_STATUS DescribeOneSlotCard(VOID *Record, UINTN SlotIndex, const SlotDescription &Slot) {
   if (SlotIndex == FIRST_RISER_SLOT_INDEX) {
-    DescribeSlot(Record, {SlotId, StringId, Wiring[Identifier % RISER_IDENTIFIER_COUNT]});
+    DescribeSlot(Record, Slot);
   }
   return EFI_SUCCESS;
+}
+
+// The wiring of a one-slot card by riser identifier.
+const SlotShape &OneSlotWiring(const SlotShape (&Wiring)[RISER_IDENTIFIER_COUNT], UINT8 Identifier) {
+  return Wiring[Identifier % RISER_IDENTIFIER_COUNT];
 }
 
 }  // namespace
@@ -101,9 +111,8 @@ EFI_STATUS NoRiserSlot(VOID *Record, UINTN *Capacity, UINTN SlotIndex) {
 
 EFI_STATUS Riser1OneSlot(VOID *Record, UINTN *Capacity, UINTN SlotIndex) {
   (void)Capacity;
-  RiserIds ids = ReadRiserIds();
-  return DescribeOneSlotCard(Record, SlotIndex, ids.riser1, RISER1_ONE_SLOT_WIRING, 1,
-                             RISER1_SLOT1);
+  const SlotShape &wiring = OneSlotWiring(RISER1_ONE_SLOT_WIRING, ReadRiserIds().riser1);
+  return DescribeOneSlotCard(Record, SlotIndex, {1, RISER1_SLOT1, wiring});
 }
 
 EFI_STATUS Riser1TwoSlot(VOID *Record, UINTN *Capacity, UINTN SlotIndex) {
@@ -118,9 +127,8 @@ EFI_STATUS Riser1ThreeSlot(VOID *Record, UINTN *Capacity, UINTN SlotIndex) {
 
 EFI_STATUS Riser2OneSlot(VOID *Record, UINTN *Capacity, UINTN SlotIndex) {
   (void)Capacity;
-  RiserIds ids = ReadRiserIds();
-  return DescribeOneSlotCard(Record, SlotIndex, ids.riser2, RISER2_ONE_SLOT_WIRING, 4,
-                             RISER2_SLOT1);
+  const SlotShape &wiring = OneSlotWiring(RISER2_ONE_SLOT_WIRING, ReadRiserIds().riser2);
+  return DescribeOneSlotCard(Record, SlotIndex, {4, RISER2_SLOT1, wiring});
 }
 
 EFI_STATUS Riser2TwoSlot(VOID *Record, UINTN *Capacity, UINTN SlotIndex) {
