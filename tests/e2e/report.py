@@ -3,35 +3,93 @@
 
 usage: report.py BUILD_DIR [--scenario NAME] [--from-log SERIAL_LOG]
 
-Prints the size of BUILD_DIR/uefi/SlotInventoryDxe.efi, and the time stamp
-counter ticks the driver spent in StartImage beside those of an empty
-boot-service driver started the same way in the same boot, with their
-ratio. The ticks come from one QEMU boot of a scenario (default the first
-scenario file), or from the serial log of an earlier run_qemu.py boot."""
+Prints the size of BUILD_DIR/uefi/SlotInventoryDxe.efi and, from one QEMU
+boot of a scenario (default the first scenario file) or the serial log of an
+earlier boot, the time stamp counter ticks each image spent in StartImage:
+the driver, the floor driver (only the firmware work any implementation must
+do: the same package list registered, the same records removed and added,
+their bytes precomputed by the board simulator) and an empty driver, the
+ratios, and for the driver and the floor the count and ticks of every
+firmware service they called, with the driver's own ticks (the rest)."""
 import argparse
 import os
+import struct
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_lib as lib  # noqa: E402
 import run_qemu  # noqa: E402
 
+SLOTS = 9
+DEVICES = 41
+UNASSIGNED_HANDLE = 0xFFFE
+
+
+def floor_file(records):
+    """FLOOR.BIN from the simulator's table: the count of Type 9 and of Type 41
+    records, then those records in the order the driver adds them, each with
+    the unassigned handle the driver hands the firmware."""
+    slots = [record for kind, _, record in records if kind == SLOTS]
+    devices = [record for kind, _, record in records if kind == DEVICES]
+    body = b"".join(record[:2] + struct.pack("<H", UNASSIGNED_HANDLE) + record[4:]
+                    for record in slots + devices)
+    return struct.pack("<HH", len(slots), len(devices)) + body
+
+
+def simulated_records(images, board_path, work):
+    dump = os.path.join(work, "boardsim.dump")
+    result = subprocess.run([images.boardsim, board_path, "--dump", dump], capture_output=True,
+                            text=True, timeout=60)
+    if result.returncode != 0:
+        raise SystemExit(f"ERROR: boardsim failed on {board_path}: {result.stderr.strip()[:200]}")
+    with open(dump, "rb") as handle:
+        return lib.dump_records(handle.read())
+
 
 def boot_log(build, scenario):
     images = run_qemu.Images(build)
-    missing = images.missing()
+    missing = images.missing() + [path for path in (images.floor, images.boardsim)
+                                  if not os.path.exists(path)]
     if missing:
-        raise SystemExit(f"ERROR: build the UEFI images first; missing {', '.join(missing)}")
+        raise SystemExit(f"ERROR: build the UEFI images and boardsim first; missing {', '.join(missing)}")
     names = sorted(entry for entry in os.listdir(run_qemu.SCENARIO_DIR) if entry.endswith(".json"))
     chosen = f"{scenario}.json" if scenario else names[0]
     path = os.path.join(run_qemu.SCENARIO_DIR, chosen)
     work = os.path.join(build, "e2e", "report")
     os.makedirs(work, exist_ok=True)
+    expected = simulated_records(images, path, work)
+    with open(images.floor, "rb") as handle:
+        extra = {"FLOOR.EFI": handle.read(), "FLOOR.BIN": floor_file(expected)}
+    print(f"boot: scenario {os.path.splitext(chosen)[0]}")
     text, problems, _ = run_qemu.boot(lib.load_board(path), os.path.splitext(chosen)[0], work,
-                                      images, run_qemu.network_device())
+                                      images, run_qemu.network_device(), extra)
+    report = lib.Report(text)
+    dump = lib.dump_image(report)
+    # The floor's run is undone before the driver's: the driver's records must
+    # still be the simulator's.
+    problems += (["no SMBIOS table in the report"] if dump is None else
+                 lib.compare_inventory(lib.dump_records(dump), expected))
     for problem in problems:
         print(f"warning: {problem}")
     return text
+
+
+def service_use(report, label):
+    """[(name, count, ticks)] of the services the image called."""
+    return [(entry["fields"]["name"], lib.field_int(entry, "count"), lib.field_int(entry, "ticks"))
+            for entry in report.all("service") if entry["fields"].get("label") == label]
+
+
+def print_services(label, ticks, services):
+    used = [service for service in services if service[1]]
+    service_ticks = sum(service[2] for service in used)
+    print(f"{label} firmware services (count, ticks, share of its StartImage ticks):")
+    for name, count, spent in sorted(used, key=lambda service: -service[2]):
+        print(f"  {name:<20} {count:6} {spent:12} {100 * spent / ticks:5.1f}%")
+    print(f"  {'all services':<20} {sum(service[1] for service in used):6} {service_ticks:12} "
+          f"{100 * service_ticks / ticks:5.1f}%")
+    print(f"{label} own ticks (StartImage minus services): {ticks - service_ticks}")
 
 
 def main():
@@ -57,17 +115,25 @@ def main():
             return 0
         text = boot_log(build, args.scenario)
     report = lib.Report(text)
-    driver_run = report.first("image", label="driver")
-    empty_run = report.first("image", label="empty")
-    if driver_run is None or empty_run is None:
-        print("ERROR: the boot did not report both image runs")
+    runs = {label: report.first("image", label=label) for label in ("driver", "floor", "empty")}
+    if runs["driver"] is None or runs["empty"] is None:
+        print("ERROR: the boot did not report both the driver's and the empty driver's run")
         return 1
-    driver_ticks = lib.field_int(driver_run, "ticks")
-    empty_ticks = lib.field_int(empty_run, "ticks")
-    print(f"driver StartImage status: {driver_run['fields'].get('start')}")
-    print(f"StartImage ticks: driver {driver_ticks}, empty driver {empty_ticks}")
-    if empty_ticks:
-        print(f"ratio driver/empty: {driver_ticks / empty_ticks:.2f}")
+    ticks = {label: lib.field_int(run, "ticks") for label, run in runs.items() if run is not None}
+    print(f"driver StartImage status: {runs['driver']['fields'].get('start')}")
+    print(f"StartImage ticks: driver {ticks['driver']}, floor {ticks.get('floor', 'not run')}, "
+          f"empty driver {ticks['empty']}")
+    if ticks.get("floor"):
+        floor = report.first("floor")
+        if floor is not None:
+            print(f"floor: register status {floor['fields'].get('register')}, "
+                  f"removed {lib.field_int(floor, 'removed')}, added {lib.field_int(floor, 'added')}")
+        print(f"ratio driver/floor: {ticks['driver'] / ticks['floor']:.2f}")
+    if ticks["empty"]:
+        print(f"ratio driver/empty: {ticks['driver'] / ticks['empty']:.2f}")
+    for label in ("driver", "floor"):
+        if ticks.get(label):
+            print_services(label, ticks[label], service_use(report, label))
     return 0
 
 

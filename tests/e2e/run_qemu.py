@@ -59,13 +59,14 @@ class Images:
         self.harness = os.path.join(uefi, "SlotInventoryHarness.efi")
         self.driver = os.path.join(uefi, "SlotInventoryDxe.efi")
         self.empty = os.path.join(uefi, "EmptyDriver.efi")
+        self.floor = os.path.join(uefi, "FloorDriver.efi")
         self.boardsim = os.path.join(build, "tools", "boardsim")
 
     def missing(self):
         return [path for path in (self.harness, self.driver, self.empty) if not os.path.exists(path)]
 
 
-def build_volume(volume, images, scenario_text):
+def build_volume(volume, images, scenario_text, extra_files=None):
     boot = os.path.join(volume, "EFI", "BOOT")
     os.makedirs(boot, exist_ok=True)
     shutil.copyfile(images.harness, os.path.join(boot, "BOOTX64.EFI"))
@@ -73,6 +74,9 @@ def build_volume(volume, images, scenario_text):
     shutil.copyfile(images.empty, os.path.join(volume, "EMPTY.EFI"))
     with open(os.path.join(volume, "SCENARIO.TXT"), "w", encoding="ascii") as handle:
         handle.write(scenario_text)
+    for name, data in (extra_files or {}).items():
+        with open(os.path.join(volume, name), "wb") as handle:
+            handle.write(data)
 
 
 def smbios_options(qemu, work):
@@ -112,8 +116,9 @@ def qemu_command(board, work, volume, serial, window_path, nic):
     return command + smbios_options(qemu, work)
 
 
-def boot(board, name, work, images, nic):
-    """Boots one scenario; returns (serial text, problems)."""
+def boot(board, name, work, images, nic, extra_files=None):
+    """Boots one scenario, with extra_files ({name: bytes}) on the volume;
+    returns (serial text, problems, seconds)."""
     volume = os.path.join(work, "volume")
     shutil.rmtree(volume, ignore_errors=True)
     window_path = None
@@ -123,7 +128,7 @@ def boot(board, name, work, images, nic):
         with open(window_path, "wb") as handle:
             handle.write(lib.window_image(board))
         window_device = WINDOW_DEVICE
-    build_volume(volume, images, lib.scenario_text(board, name, window_device))
+    build_volume(volume, images, lib.scenario_text(board, name, window_device), extra_files)
     serial = os.path.join(work, "serial.log")
     if os.path.exists(serial):
         os.remove(serial)

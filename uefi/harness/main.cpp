@@ -4,6 +4,7 @@
 // package list, and the whole SMBIOS table. Then it powers the machine off.
 #include "include/guids.h"
 #include "uefi/harness/console.h"
+#include "uefi/harness/floor_run.h"
 #include "uefi/harness/images.h"
 #include "uefi/harness/pci_view.h"
 #include "uefi/harness/smbios_report.h"
@@ -160,6 +161,7 @@ void RunScenario(const HarnessContext &Context) {
   ApplyPlatformLang(Context, plan);
   AddEarlierRecords(Context, plan);
   ReportRecords("before", LocateSmbios(Context));
+  RunFloorImage(Context);
   RunDriverImage(Context, "empty", u"\\EMPTY.EFI", EMPTY_DRIVER_FILE_GUID);
   RunDriverImage(Context, "driver", u"\\DRIVER.EFI", SLOT_INVENTORY_DRIVER_FILE_GUID);
   ReportPackageLists(Context, SLOT_INVENTORY_DRIVER_FILE_GUID);
