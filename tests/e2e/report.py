@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Size and start-up cost of the driver image in real firmware.
 
-usage: report.py BUILD_DIR [--scenario NAME] [--from-log SERIAL_LOG]
+usage: report.py BUILD_DIR [--scenario NAME] [--boots N] [--from-log SERIAL_LOG]
 
 Prints the size of BUILD_DIR/uefi/SlotInventoryDxe.efi and, from one QEMU
 boot of a scenario (default the first scenario file) or the serial log of an
@@ -10,7 +10,9 @@ the driver, the floor driver (only the firmware work any implementation must
 do: the same package list registered, the same records removed and added,
 their bytes precomputed by the board simulator) and an empty driver, the
 ratios, and for the driver and the floor the count and ticks of every
-firmware service they called, with the driver's own ticks (the rest)."""
+firmware service they called, with the driver's own ticks (the rest).
+With --boots N it boots N times, prints the spread of the ratio and the
+figures of the boot with the median ratio."""
 import argparse
 import os
 import struct
@@ -92,35 +94,14 @@ def print_services(label, ticks, services):
     print(f"{label} own ticks (StartImage minus services): {ticks - service_ticks}")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("build")
-    parser.add_argument("--scenario", help="scenario file name without .json")
-    parser.add_argument("--from-log", help="serial log of an earlier boot instead of booting")
-    args = parser.parse_args()
-    build = os.path.abspath(args.build)
-    driver = os.path.join(build, "uefi", "SlotInventoryDxe.efi")
-    if not os.path.exists(driver):
-        print(f"ERROR: {driver} not built")
-        return 2
-    print(f"driver image: {driver}")
-    print(f"driver image size: {os.path.getsize(driver)} bytes")
-    if args.from_log:
-        with open(args.from_log, encoding="latin-1") as handle:
-            text = handle.read()
-    else:
-        reason = run_qemu.qemu_missing()
-        if reason is not None:
-            print(f"SKIP: start-up ticks need QEMU: {reason}")
-            return 0
-        text = boot_log(build, args.scenario)
-    report = lib.Report(text)
+def image_ticks(report):
+    """{label: StartImage ticks} of the images the boot ran."""
     runs = {label: report.first("image", label=label) for label in ("driver", "floor", "empty")}
-    if runs["driver"] is None or runs["empty"] is None:
-        print("ERROR: the boot did not report both the driver's and the empty driver's run")
-        return 1
-    ticks = {label: lib.field_int(run, "ticks") for label, run in runs.items() if run is not None}
-    print(f"driver StartImage status: {runs['driver']['fields'].get('start')}")
+    return {label: lib.field_int(run, "ticks") for label, run in runs.items() if run is not None}
+
+
+def print_boot(report, ticks):
+    print(f"driver StartImage status: {report.first('image', label='driver')['fields'].get('start')}")
     print(f"StartImage ticks: driver {ticks['driver']}, floor {ticks.get('floor', 'not run')}, "
           f"empty driver {ticks['empty']}")
     if ticks.get("floor"):
@@ -134,6 +115,56 @@ def main():
     for label in ("driver", "floor"):
         if ticks.get(label):
             print_services(label, ticks[label], service_use(report, label))
+
+
+def median_boot(boots):
+    """The boot whose driver/floor ratio is the median, and a line giving the
+    spread over all of them: a loaded host preempts QEMU at random."""
+    ordered = sorted(boots, key=lambda boot: boot[1]["driver"] / boot[1].get("floor", 1))
+    ratios = [ticks["driver"] / ticks["floor"] for _, ticks in ordered if ticks.get("floor")]
+    spread = (f"ratio driver/floor over {len(ordered)} boots: min {min(ratios):.2f}, "
+              f"median {ratios[len(ratios) // 2]:.2f}, max {max(ratios):.2f}" if ratios else None)
+    return ordered[len(ordered) // 2], spread
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build")
+    parser.add_argument("--scenario", help="scenario file name without .json")
+    parser.add_argument("--from-log", help="serial log of an earlier boot instead of booting")
+    parser.add_argument("--boots", type=int, default=1,
+                        help="boot this many times and show the boot with the median ratio")
+    args = parser.parse_args()
+    if args.boots < 1:
+        parser.error("--boots must be at least 1")
+    build = os.path.abspath(args.build)
+    driver = os.path.join(build, "uefi", "SlotInventoryDxe.efi")
+    if not os.path.exists(driver):
+        print(f"ERROR: {driver} not built")
+        return 2
+    print(f"driver image: {driver}")
+    print(f"driver image size: {os.path.getsize(driver)} bytes")
+    if args.from_log:
+        with open(args.from_log, encoding="latin-1") as handle:
+            texts = [handle.read()]
+    else:
+        reason = run_qemu.qemu_missing()
+        if reason is not None:
+            print(f"SKIP: start-up ticks need QEMU: {reason}")
+            return 0
+        texts = [boot_log(build, args.scenario) for _ in range(args.boots)]
+    boots = []
+    for text in texts:
+        report = lib.Report(text)
+        ticks = image_ticks(report)
+        if "driver" not in ticks or "empty" not in ticks:
+            print("ERROR: a boot did not report both the driver's and the empty driver's run")
+            return 1
+        boots.append((report, ticks))
+    (report, ticks), spread = median_boot(boots)
+    if spread and len(boots) > 1:
+        print(spread)
+    print_boot(report, ticks)
     return 0
 
 
