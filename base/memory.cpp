@@ -45,4 +45,6 @@ VOID *AllocateZeroedBuffer(UINTN Size) {
   return buffer;
 }
 
+// Out of line on purpose: each of the many releases is then one short call
+// rather than a load of the services table and an indirect call.
 __attribute__((noinline)) void FreeBuffer(VOID *Buffer) { gBootServices->FreePool(Buffer); }

@@ -32,7 +32,8 @@ const GpioGroupDescriptor *PadGroupDescriptor(GpioPad Pad) {
 
 // Register offsets are 16 bits wide in the window; the sums wrap there.
 UINT32 ReadGroupRegister(const GpioGroupDescriptor *Group, UINT32 Offset) {
-  return ReadSidebandRegister32(SidebandRegisterAddress(Group->PortId, static_cast<UINT16>(Offset)));
+  return ReadSidebandRegister32(
+      SidebandRegisterAddress(Group->PortId, static_cast<UINT16>(Offset)));
 }
 
 // The pad's owner from its group's ownership register.

@@ -41,7 +41,8 @@ UINT8 StrapLevel(GpioPad Pad) {
 RiserIds ReadRiserIds() {
   UINT8 ids[RISER_POSITIONS] = {0, 0, 0};
   for (const RiserStrap &strap : RISER_STRAPS) {
-    ids[strap.Riser] = static_cast<UINT8>(ids[strap.Riser] | (StrapLevel(StrapPad(strap)) << strap.Bit));
+    ids[strap.Riser] =
+        static_cast<UINT8>(ids[strap.Riser] | (StrapLevel(StrapPad(strap)) << strap.Bit));
   }
   return RiserIds{ids[RISER_1], ids[RISER_2], ids[RISER_3]};
 }

@@ -83,7 +83,8 @@ EFI_STATUS DescribeServedSlotOf(VOID *Record, UINTN SlotIndex, const SlotDescrip
 }
 
 template <UINTN Count>
-EFI_STATUS DescribeServedSlot(VOID *Record, UINTN SlotIndex, const SlotDescription (&Slots)[Count]) {
+EFI_STATUS DescribeServedSlot(VOID *Record, UINTN SlotIndex,
+                              const SlotDescription (&Slots)[Count]) {
   return DescribeServedSlotOf(Record, SlotIndex, Slots, Count);
 }
 
@@ -96,7 +97,8 @@ EFI_STATUS DescribeOneSlotCard(VOID *Record, UINTN SlotIndex, const SlotDescript
 }
 
 // The wiring of a one-slot card by riser identifier.
-const SlotShape &OneSlotWiring(const SlotShape (&Wiring)[RISER_IDENTIFIER_COUNT], UINT8 Identifier) {
+const SlotShape &OneSlotWiring(const SlotShape (&Wiring)[RISER_IDENTIFIER_COUNT],
+                               UINT8 Identifier) {
   return Wiring[Identifier % RISER_IDENTIFIER_COUNT];
 }
 

@@ -44,7 +44,8 @@ UINT32 AddRecords(EFI_SMBIOS_PROTOCOL *Smbios, EFI_SMBIOS_TABLE_HEADER *const *R
 
 }  // namespace
 
-extern "C" EFI_STATUS EFIAPI FloorDriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+extern "C" EFI_STATUS EFIAPI FloorDriverEntry(EFI_HANDLE ImageHandle,
+                                              EFI_SYSTEM_TABLE *SystemTable) {
   EFI_BOOT_SERVICES *boot = SystemTable->BootServices;
   VOID *interface = nullptr;
   if (EFI_ERROR(boot->HandleProtocol(ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface))) {
