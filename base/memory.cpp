@@ -2,11 +2,15 @@
 
 #include "firmware_services.h"
 
-// Byte at a time: the buffers are records and short strings, and every byte
-// of code counts in the image.
+// Zero fills of record buffers are most of the driver's own work: a word at a
+// time. Copies are short strings and records: a byte at a time, the smallest code.
 VOID *ZeroBuffer(VOID *Buffer, UINTN Length) {
   UINT8 *bytes = static_cast<UINT8 *>(Buffer);
-  for (UINTN i = 0; i < Length; i++) {
+  UINTN i = 0;
+  for (const UINT64 zero = 0; i + sizeof(zero) <= Length; i += sizeof(zero)) {
+    __builtin_memcpy(bytes + i, &zero, sizeof(zero));
+  }
+  for (; i < Length; i++) {
     bytes[i] = 0;
   }
   return Buffer;
