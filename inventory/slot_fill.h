@@ -30,7 +30,7 @@ struct SlotDescription {
 static_assert(sizeof(SlotDescription) == 8);
 
 // Slot Type, Data Bus Width, Bus Number, Device/Function and Current Usage
-// from the root port and what answers behind it.
+// from the root port and what answers behind it. Width is X8 or X16.
 void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWidth Width);
 
 // Fetches the string and places it as the record's designation. A missing
