@@ -136,6 +136,9 @@ class DistinctTableDecoder {
   // Dumps go to PathPrefix_<process id>.bin, so parallel suites never share a file.
   explicit DistinctTableDecoder(const std::string &PathPrefix)
       : path_(PathPrefix + "_" + std::to_string(getpid()) + ".bin") {}
+  ~DistinctTableDecoder() { std::remove(path_.c_str()); }
+  DistinctTableDecoder(const DistinctTableDecoder &) = delete;
+  DistinctTableDecoder &operator=(const DistinctTableDecoder &) = delete;
 
   // The problem dmidecode shows with a table not seen before, or "".
   std::string Check(const std::vector<uint8_t> &dump, size_t structures) {
