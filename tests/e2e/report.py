@@ -39,6 +39,27 @@ def floor_file(records):
     return struct.pack("<HH", len(slots), len(devices)) + body
 
 
+# Names of the firmware calls in boardsim's trace, as the harness names them.
+TRACE_NAMES = {
+    "AllocatePool": "AllocatePool", "FreePool": "FreePool", "HandleProtocol": "HandleProtocol",
+    "LocateProtocol": "LocateProtocol", "GetVariable": "GetVariable",
+    "Smbios.Add": "SmbiosAdd", "Smbios.Remove": "SmbiosRemove", "Smbios.GetNext": "SmbiosGetNext",
+    "HiiDatabase.NewPackageList": "HiiNewPackageList", "HiiString.GetString": "HiiGetString",
+    "HiiString.GetLanguages": "HiiGetLanguages",
+    "RegisterAccess.ConfigSpaceAddress": "ConfigSpaceAddress",
+}
+
+
+def simulated_calls(trace):
+    """{service: count} of the firmware calls in boardsim's --trace output."""
+    counts = {}
+    for line in trace.splitlines():
+        name = TRACE_NAMES.get(line.strip().split("(")[0].split(" ")[0])
+        if name:
+            counts[name] = counts.get(name, 0) + 1
+    return counts
+
+
 def simulated_records(images, board_path, work):
     dump = os.path.join(work, "boardsim.dump")
     result = subprocess.run([images.boardsim, board_path, "--dump", dump], capture_output=True,
@@ -47,6 +68,12 @@ def simulated_records(images, board_path, work):
         raise SystemExit(f"ERROR: boardsim failed on {board_path}: {result.stderr.strip()[:200]}")
     with open(dump, "rb") as handle:
         return lib.dump_records(handle.read())
+
+
+def simulator_trace(images, board_path):
+    result = subprocess.run([images.boardsim, board_path, "--trace"], capture_output=True,
+                            text=True, timeout=60)
+    return result.stdout if result.returncode == 0 else ""
 
 
 def boot_log(build, scenario):
@@ -74,7 +101,7 @@ def boot_log(build, scenario):
                  lib.compare_inventory(lib.dump_records(dump), expected))
     for problem in problems:
         print(f"warning: {problem}")
-    return text
+    return text, simulated_calls(simulator_trace(images, path))
 
 
 def service_use(report, label):
@@ -83,12 +110,16 @@ def service_use(report, label):
             for entry in report.all("service") if entry["fields"].get("label") == label]
 
 
-def print_services(label, ticks, services):
+def print_services(label, ticks, services, simulated=None):
+    """simulated: {service: count} the simulator's run of the board makes, shown
+    beside the counts (table walks differ where QEMU adds records of its own)."""
     used = [service for service in services if service[1]]
     service_ticks = sum(service[2] for service in used)
-    print(f"{label} firmware services (count, ticks, share of its StartImage ticks):")
+    heading = ", boardsim's count" if simulated else ""
+    print(f"{label} firmware services (count, ticks, share of its StartImage ticks{heading}):")
     for name, count, spent in sorted(used, key=lambda service: -service[2]):
-        print(f"  {name:<20} {count:6} {spent:12} {100 * spent / ticks:5.1f}%")
+        beside = f" {simulated.get(name, 0):6}" if simulated else ""
+        print(f"  {name:<20} {count:6} {spent:12} {100 * spent / ticks:5.1f}%{beside}")
     print(f"  {'all services':<20} {sum(service[1] for service in used):6} {service_ticks:12} "
           f"{100 * service_ticks / ticks:5.1f}%")
     print(f"{label} own ticks (StartImage minus services): {ticks - service_ticks}")
@@ -100,7 +131,7 @@ def image_ticks(report):
     return {label: lib.field_int(run, "ticks") for label, run in runs.items() if run is not None}
 
 
-def print_boot(report, ticks):
+def print_boot(report, ticks, simulated=None):
     print(f"driver StartImage status: {report.first('image', label='driver')['fields'].get('start')}")
     print(f"StartImage ticks: driver {ticks['driver']}, floor {ticks.get('floor', 'not run')}, "
           f"empty driver {ticks['empty']}")
@@ -114,7 +145,8 @@ def print_boot(report, ticks):
         print(f"ratio driver/empty: {ticks['driver'] / ticks['empty']:.2f}")
     for label in ("driver", "floor"):
         if ticks.get(label):
-            print_services(label, ticks[label], service_use(report, label))
+            print_services(label, ticks[label], service_use(report, label),
+                           simulated if label == "driver" else None)
 
 
 def median_boot(boots):
@@ -144,6 +176,7 @@ def main():
         return 2
     print(f"driver image: {driver}")
     print(f"driver image size: {os.path.getsize(driver)} bytes")
+    simulated = None
     if args.from_log:
         with open(args.from_log, encoding="latin-1") as handle:
             texts = [handle.read()]
@@ -152,7 +185,9 @@ def main():
         if reason is not None:
             print(f"SKIP: start-up ticks need QEMU: {reason}")
             return 0
-        texts = [boot_log(build, args.scenario) for _ in range(args.boots)]
+        logs = [boot_log(build, args.scenario) for _ in range(args.boots)]
+        texts = [text for text, _ in logs]
+        simulated = logs[0][1]
     boots = []
     for text in texts:
         report = lib.Report(text)
@@ -164,7 +199,7 @@ def main():
     (report, ticks), spread = median_boot(boots)
     if spread and len(boots) > 1:
         print(spread)
-    print_boot(report, ticks)
+    print_boot(report, ticks, simulated)
     return 0
 
 

@@ -17,5 +17,12 @@ class FloorFile(unittest.TestCase):
         self.assertEqual(data[4:], slot[:2] + b"\xfe\xff" + slot[4:] + device[:2] + b"\xfe\xff" + device[4:])
 
 
+class SimulatedCalls(unittest.TestCase):
+    def test_counts_firmware_calls_by_the_harness_names(self):
+        trace = ("   AllocatePool(768) -> EFI_SUCCESS\n   Smbios.GetNext(type=9) -> end\n"
+                 "   Sideband.Read(0xFDAE0034) -> 0x0\n   AllocatePool(7) -> EFI_SUCCESS\n")
+        self.assertEqual(report.simulated_calls(trace), {"AllocatePool": 2, "SmbiosGetNext": 1})
+
+
 if __name__ == "__main__":
     unittest.main()
