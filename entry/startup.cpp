@@ -24,10 +24,17 @@ void LocateInto(const EFI_GUID &Guid, Interface **Cache) {
 }
 
 // A driver loaded from a firmware volume finds its file GUID in the first
-// node of its file path, a firmware-volume file node.
+// node of its file path, a firmware-volume file node. An image loaded from a
+// file system (the shell's "load") starts with a file-path node instead, which
+// may be shorter than a GUID: only the bytes the node holds are copied, and
+// the rest of the GUID reads as zero.
 void CopyFileGuid(const EFI_LOADED_IMAGE_PROTOCOL *LoadedImage, EFI_GUID *Guid) {
-  const UINT8 *node = reinterpret_cast<const UINT8 *>(LoadedImage->FilePath);
-  MoveBuffer(Guid, node + DEVICE_PATH_NODE_HEADER_SIZE, sizeof(EFI_GUID));
+  const EFI_DEVICE_PATH_PROTOCOL *node = LoadedImage->FilePath;
+  UINTN nodeLength = static_cast<UINTN>(node->Length[0]) | static_cast<UINTN>(node->Length[1]) << 8;
+  UINTN held = nodeLength > DEVICE_PATH_NODE_HEADER_SIZE ? nodeLength - DEVICE_PATH_NODE_HEADER_SIZE : 0;
+  UINTN count = held < sizeof(EFI_GUID) ? held : sizeof(EFI_GUID);
+  ZeroBuffer(Guid, sizeof(EFI_GUID));
+  MoveBuffer(Guid, reinterpret_cast<const UINT8 *>(node) + DEVICE_PATH_NODE_HEADER_SIZE, count);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // of every record it adds, and the order of adding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -363,6 +365,34 @@ TEST_F(Driver, ALoadedImageLookupFailureTouchesNothing) {
   EXPECT_EQ(simulated.smbios.Records().size(), 1u);
   EXPECT_EQ(simulated.firmware.CountLog("Smbios."), 0u);
   EXPECT_TRUE(simulated.hii.PackageLists().empty());
+}
+
+// The shell's "load" hands the driver a file path that starts with a file-path
+// node, often shorter than a GUID. The driver names its strings after what the
+// node holds, zero-filled, and reads nothing beyond it (the path is allocated
+// to its exact size, so AddressSanitizer sees any read past it).
+TEST_F(Driver, PackageListGuidIsReadOnlyFromWhatTheFirstNodeHolds) {
+  const uint8_t guidBytes[16] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+                                 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0, 0x0F};
+  for (size_t nodeLength : {size_t{4}, size_t{6}, size_t{20}, size_t{28}}) {
+    SCOPED_TRACE(nodeLength);
+    Bytes path(nodeLength + 4, 0);
+    path[0] = MEDIA_DEVICE_PATH;
+    path[1] = nodeLength == 20 ? MEDIA_PIWG_FW_FILE_DP : 0x04;  // else a file-path node
+    path[2] = static_cast<uint8_t>(nodeLength);
+    for (size_t i = 4; i < nodeLength; i++) path[i] = i < 20 ? guidBytes[i - 4] : 'x';
+    path[nodeLength] = END_DEVICE_PATH_TYPE;
+    path[nodeLength + 1] = END_ENTIRE_DEVICE_PATH_SUBTYPE;
+    path[nodeLength + 2] = 4;
+
+    sim::SimulatedBoard simulated(BaseBoard());
+    simulated.image.Protocol().FilePath = reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(path.data());
+    EXPECT_EQ(Run(simulated).status, EFI_SUCCESS);
+    ASSERT_EQ(simulated.hii.PackageLists().size(), 1u);
+    uint8_t expected[16] = {};
+    std::memcpy(expected, guidBytes, std::min<size_t>(nodeLength - 4, 16));
+    EXPECT_EQ(std::memcmp(&simulated.hii.PackageLists()[0].guid, expected, 16), 0);
+  }
 }
 
 }  // namespace

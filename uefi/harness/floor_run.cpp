@@ -4,9 +4,9 @@
 #include "include/guids.h"
 #include "include/smbios_records.h"
 #include "uefi/floor_driver/floor_plan.h"
-#include "uefi/harness/console.h"
 #include "uefi/harness/images.h"
 #include "uefi/harness/smbios_report.h"
+#include "uefi/test_common/console.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ bool FillPlanRecords(UINT8 *Data, UINTN Size, FloorPlan *Plan) {
 
 // The driver's package list as the driver registers it: header, its string
 // package, the end package.
-EFI_HII_PACKAGE_LIST_HEADER *BuildPackageList(const HarnessContext &Context) {
+EFI_HII_PACKAGE_LIST_HEADER *BuildPackageList(const FirmwareContext &Context) {
   constexpr UINTN ARRAY_LENGTH_FIELD = 4;
   constexpr UINTN PACKAGE = DRIVER_STRING_PACKAGE_SIZE - ARRAY_LENGTH_FIELD;
   constexpr UINTN SIZE = sizeof(EFI_HII_PACKAGE_LIST_HEADER) + PACKAGE + sizeof(END_PACKAGE_HEADER);
@@ -98,7 +98,7 @@ EFI_HII_PACKAGE_LIST_HEADER *BuildPackageList(const HarnessContext &Context) {
   return list;
 }
 
-void SaveInventoryRecords(const HarnessContext &Context, EFI_SMBIOS_PROTOCOL *Smbios,
+void SaveInventoryRecords(const FirmwareContext &Context, EFI_SMBIOS_PROTOCOL *Smbios,
                           SavedTable *Saved) {
   Saved->Count = 0;
   EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED;
@@ -122,7 +122,7 @@ void SaveInventoryRecords(const HarnessContext &Context, EFI_SMBIOS_PROTOCOL *Sm
 
 // Removes whatever Type 9 and 41 records the floor left, then adds the saved
 // ones back under their own handles, in their order.
-void RestoreInventoryRecords(const HarnessContext &Context, EFI_SMBIOS_PROTOCOL *Smbios,
+void RestoreInventoryRecords(const FirmwareContext &Context, EFI_SMBIOS_PROTOCOL *Smbios,
                              SavedTable *Saved) {
   EFI_SMBIOS_HANDLE present[MAX_SAVED_RECORDS];
   UINTN count = 0;
@@ -153,7 +153,7 @@ void RestoreInventoryRecords(const HarnessContext &Context, EFI_SMBIOS_PROTOCOL 
   PutNewLine();
 }
 
-void RemovePackageList(const HarnessContext &Context, EFI_HII_HANDLE Handle) {
+void RemovePackageList(const FirmwareContext &Context, EFI_HII_HANDLE Handle) {
   VOID *interface = nullptr;
   if (Handle == nullptr || EFI_ERROR(Context.BootServices->LocateProtocol(
                                &EFI_HII_DATABASE_PROTOCOL_GUID, nullptr, &interface))) {
@@ -166,7 +166,7 @@ void RemovePackageList(const HarnessContext &Context, EFI_HII_HANDLE Handle) {
   PutNewLine();
 }
 
-void RunFloorWithPlan(const HarnessContext &Context, FloorPlan *Plan) {
+void RunFloorWithPlan(const FirmwareContext &Context, FloorPlan *Plan) {
   EFI_SMBIOS_PROTOCOL *smbios = LocateSmbios(Context);
   if (smbios == nullptr) {
     return;
@@ -185,7 +185,7 @@ void RunFloorWithPlan(const HarnessContext &Context, FloorPlan *Plan) {
 
 }  // namespace
 
-void RunFloorImage(const HarnessContext &Context) {
+void RunFloorImage(const FirmwareContext &Context) {
   UINT8 *data = nullptr;
   UINTN size = 0;
   if (EFI_ERROR(ReadVolumeFile(Context, u"\\FLOOR.BIN", &data, &size))) {

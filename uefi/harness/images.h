@@ -2,7 +2,7 @@
 // them over, and checking what they leave in the HII database.
 #pragma once
 
-#include "uefi/harness/platform.h"
+#include "uefi/test_common/firmware_access.h"
 
 struct ImageRun {
   EFI_STATUS LoadStatus;
@@ -15,9 +15,9 @@ struct ImageRun {
 // firmware-volume file node naming FileGuid, hands it Options as its load
 // options, starts it with the firmware services it calls metered, and prints
 // the outcome as an "image" line labelled Label and its "service" lines.
-ImageRun RunDriverImage(const HarnessContext &Context, const CHAR8 *Label, const CHAR16 *Path,
+ImageRun RunDriverImage(const FirmwareContext &Context, const CHAR8 *Label, const CHAR16 *Path,
                         const EFI_GUID &FileGuid, VOID *Options = nullptr,
                         UINT32 OptionsSize = 0);
 
 // Prints "hii" lines: every registered package list named Guid, with its bytes.
-void ReportPackageLists(const HarnessContext &Context, const EFI_GUID &Guid);
+void ReportPackageLists(const FirmwareContext &Context, const EFI_GUID &Guid);

@@ -3,7 +3,7 @@
 #include "include/guids.h"
 #include "include/pi_smbios.h"
 #include "include/register_access.h"
-#include "uefi/harness/console.h"
+#include "uefi/test_common/console.h"
 
 namespace {
 
@@ -72,14 +72,14 @@ void Replace(Function *Slot) {
 }
 
 template <typename Interface>
-Interface *Locate(const HarnessContext &Context, const EFI_GUID &Guid) {
+Interface *Locate(const FirmwareContext &Context, const EFI_GUID &Guid) {
   VOID *interface = nullptr;
   EFI_STATUS status = Context.BootServices->LocateProtocol(&Guid, nullptr, &interface);
   return EFI_ERROR(status) ? nullptr : static_cast<Interface *>(interface);
 }
 
 // A table whose entries changed gets its CRC32 computed again, as firmware does.
-void Reseal(const HarnessContext &Context, EFI_TABLE_HEADER *Header) {
+void Reseal(const FirmwareContext &Context, EFI_TABLE_HEADER *Header) {
   auto crc32 = reinterpret_cast<EFI_CALCULATE_CRC32>(Context.BootServices->CalculateCrc32);
   UINT32 value = 0;
   Header->CRC32 = 0;
@@ -87,7 +87,7 @@ void Reseal(const HarnessContext &Context, EFI_TABLE_HEADER *Header) {
   Header->CRC32 = value;
 }
 
-void ReplaceProtocolMembers(const HarnessContext &Context) {
+void ReplaceProtocolMembers(const FirmwareContext &Context) {
   if (auto *smbios = Locate<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID)) {
     Replace<SERVICE_SMBIOS_ADD>(&smbios->Add);
     Replace<SERVICE_SMBIOS_REMOVE>(&smbios->Remove);
@@ -107,7 +107,7 @@ void ReplaceProtocolMembers(const HarnessContext &Context) {
 
 }  // namespace
 
-void BeginMetering(const HarnessContext &Context, EFI_HANDLE Image) {
+void BeginMetering(const FirmwareContext &Context, EFI_HANDLE Image) {
   for (ServiceUse &use : gUse) {
     use = {0, 0};
   }
@@ -131,7 +131,7 @@ void BeginMetering(const HarnessContext &Context, EFI_HANDLE Image) {
   Reseal(Context, &Context.RuntimeServices->Hdr);
 }
 
-void EndMetering(const HarnessContext &Context) {
+void EndMetering(const FirmwareContext &Context) {
   for (UINTN id = 0; id < SERVICE_COUNT; id++) {
     if (gSlot[id] != nullptr) {
       *gSlot[id] = gOriginal[id];

@@ -4,7 +4,7 @@
 // time stamp counter ticks spent in them, and put back afterwards.
 #pragma once
 
-#include "uefi/harness/platform.h"
+#include "uefi/test_common/firmware_access.h"
 
 enum ServiceId : UINTN {
   SERVICE_ALLOCATE_POOL,
@@ -30,10 +30,10 @@ struct ServiceUse {
 // Installs the wrappers; only calls whose return address lies inside Image's
 // loaded range count, so the firmware's own nested calls and event
 // notifications do not. Usage starts from zero.
-void BeginMetering(const HarnessContext &Context, EFI_HANDLE Image);
+void BeginMetering(const FirmwareContext &Context, EFI_HANDLE Image);
 
 // Puts every replaced entry back as it was.
-void EndMetering(const HarnessContext &Context);
+void EndMetering(const FirmwareContext &Context);
 
 // One "service label=LABEL name=NAME count=N ticks=T" line per service.
 void ReportServiceUse(const CHAR8 *Label);

@@ -1,11 +1,11 @@
 // Access to what the harness finds on the machine: the boot volume's files,
-// configuration tables, the ACPI MCFG window, and memory-mapped registers.
+// configuration tables, the ECAM window, and memory-mapped and I/O registers.
 #pragma once
 
-#include "uefi/harness/config_space.h"
-#include "uefi/harness/harness_uefi.h"
+#include "uefi/test_common/config_space.h"
+#include "uefi/test_common/test_uefi.h"
 
-struct HarnessContext {
+struct FirmwareContext {
   EFI_HANDLE ImageHandle;
   EFI_SYSTEM_TABLE *SystemTable;
   EFI_BOOT_SERVICES *BootServices;
@@ -14,13 +14,15 @@ struct HarnessContext {
 
 // Reads a whole file from the volume the harness was loaded from into a pool
 // buffer the caller frees. The buffer has one extra zero byte after the data.
-EFI_STATUS ReadVolumeFile(const HarnessContext &Context, const CHAR16 *Path, UINT8 **Data,
+EFI_STATUS ReadVolumeFile(const FirmwareContext &Context, const CHAR16 *Path, UINT8 **Data,
                           UINTN *Size);
 
-VOID *FindConfigurationTable(const HarnessContext &Context, const EFI_GUID &Guid);
+VOID *FindConfigurationTable(const FirmwareContext &Context, const EFI_GUID &Guid);
 
 // The segment-0 ECAM window from the ACPI MCFG table (ACPI 2.0 RSDP, XSDT).
-EFI_STATUS FindEcamWindow(const HarnessContext &Context, ConfigSpaceMap *Map);
+// OVMF publishes QEMU's ACPI tables as soon as PCI enumeration is complete,
+// so MCFG is there for a DXE driver whose dependencies include that too.
+EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map);
 
 UINT8 MmioRead8(UINTN Address);
 UINT16 MmioRead16(UINTN Address);
@@ -29,3 +31,6 @@ void MmioWrite16(UINTN Address, UINT16 Value);
 void MmioWrite32(UINTN Address, UINT32 Value);
 
 UINT64 ReadTimeStampCounter();
+
+UINT8 IoRead8(UINT16 Port);
+void IoWrite16(UINT16 Port, UINT16 Value);

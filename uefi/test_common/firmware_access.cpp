@@ -1,4 +1,4 @@
-#include "uefi/harness/platform.h"
+#include "uefi/test_common/firmware_access.h"
 
 #include "include/guids.h"
 
@@ -15,7 +15,7 @@ UINT64 LoadUnaligned64(const UINT8 *Bytes) {
   return value;
 }
 
-EFI_STATUS OpenVolumeRoot(const HarnessContext &Context, EFI_FILE_PROTOCOL **Root) {
+EFI_STATUS OpenVolumeRoot(const FirmwareContext &Context, EFI_FILE_PROTOCOL **Root) {
   VOID *interface = nullptr;
   EFI_STATUS status = Context.BootServices->HandleProtocol(
       Context.ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
@@ -45,7 +45,7 @@ EFI_STATUS MeasureFile(EFI_FILE_PROTOCOL *File, UINTN *Size) {
   return status;
 }
 
-EFI_STATUS ReadOpenFile(const HarnessContext &Context, EFI_FILE_PROTOCOL *File, UINT8 **Data,
+EFI_STATUS ReadOpenFile(const FirmwareContext &Context, EFI_FILE_PROTOCOL *File, UINT8 **Data,
                         UINTN *Size) {
   UINTN size = 0;
   EFI_STATUS status = MeasureFile(File, &size);
@@ -72,7 +72,7 @@ EFI_STATUS ReadOpenFile(const HarnessContext &Context, EFI_FILE_PROTOCOL *File, 
   return EFI_SUCCESS;
 }
 
-const ACPI_DESCRIPTION_HEADER *FindXsdt(const HarnessContext &Context) {
+const ACPI_DESCRIPTION_HEADER *FindXsdt(const FirmwareContext &Context) {
   auto *rsdp = static_cast<const ACPI_RSDP *>(FindConfigurationTable(Context, EFI_ACPI_20_TABLE_GUID));
   if (rsdp == nullptr || rsdp->Revision < 2 || rsdp->XsdtAddress == 0) {
     return nullptr;
@@ -101,7 +101,7 @@ const ACPI_DESCRIPTION_HEADER *FindAcpiTable(const ACPI_DESCRIPTION_HEADER *Xsdt
 
 }  // namespace
 
-EFI_STATUS ReadVolumeFile(const HarnessContext &Context, const CHAR16 *Path, UINT8 **Data,
+EFI_STATUS ReadVolumeFile(const FirmwareContext &Context, const CHAR16 *Path, UINT8 **Data,
                           UINTN *Size) {
   EFI_FILE_PROTOCOL *root = nullptr;
   EFI_STATUS status = OpenVolumeRoot(Context, &root);
@@ -118,7 +118,7 @@ EFI_STATUS ReadVolumeFile(const HarnessContext &Context, const CHAR16 *Path, UIN
   return status;
 }
 
-VOID *FindConfigurationTable(const HarnessContext &Context, const EFI_GUID &Guid) {
+VOID *FindConfigurationTable(const FirmwareContext &Context, const EFI_GUID &Guid) {
   const EFI_SYSTEM_TABLE *table = Context.SystemTable;
   for (UINTN i = 0; i < table->NumberOfTableEntries; i++) {
     if (GuidsEqual(table->ConfigurationTable[i].VendorGuid, Guid)) {
@@ -128,7 +128,7 @@ VOID *FindConfigurationTable(const HarnessContext &Context, const EFI_GUID &Guid
   return nullptr;
 }
 
-EFI_STATUS FindEcamWindow(const HarnessContext &Context, ConfigSpaceMap *Map) {
+EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map) {
   const ACPI_DESCRIPTION_HEADER *xsdt = FindXsdt(Context);
   if (xsdt == nullptr) {
     return EFI_NOT_FOUND;
@@ -158,3 +158,11 @@ void MmioWrite16(UINTN Address, UINT16 Value) { *reinterpret_cast<volatile UINT1
 void MmioWrite32(UINTN Address, UINT32 Value) { *reinterpret_cast<volatile UINT32 *>(Address) = Value; }
 
 UINT64 ReadTimeStampCounter() { return __builtin_ia32_rdtsc(); }
+
+UINT8 IoRead8(UINT16 Port) {
+  UINT8 value;
+  __asm__ volatile("inb %1, %0" : "=a"(value) : "Nd"(Port));
+  return value;
+}
+
+void IoWrite16(UINT16 Port, UINT16 Value) { __asm__ volatile("outw %0, %1" : : "a"(Value), "Nd"(Port)); }
