@@ -43,7 +43,7 @@ VOID *AllocateBuffer(UINTN Size) {
 
 VOID *AllocateZeroedBuffer(UINTN Size) {
   VOID *buffer = AllocateBuffer(Size);
-  if (buffer != nullptr && Size != 0) {
+  if (buffer != nullptr) {
     ZeroBuffer(buffer, Size);
   }
   return buffer;

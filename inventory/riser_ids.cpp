@@ -44,5 +44,5 @@ RiserIds ReadRiserIds() {
     ids[strap.Riser] =
         static_cast<UINT8>(ids[strap.Riser] | (StrapLevel(StrapPad(strap)) << strap.Bit));
   }
-  return RiserIds{ids[RISER_1], ids[RISER_2], ids[RISER_3]};
+  return RiserIds{ids[RISER_1], ids[RISER_2], ids[RISER_3], 0};
 }
