@@ -11,6 +11,9 @@ VOID *ZeroBuffer(VOID *Buffer, UINTN Length);
 VOID *MoveBuffer(VOID *Destination, const VOID *Source, UINTN Length);
 
 // Boot-services pool memory (EfiBootServicesData), or null. The caller frees
-// it with the boot-services FreePool.
+// it with FreeBuffer.
 VOID *AllocateBuffer(UINTN Size);
 VOID *AllocateZeroedBuffer(UINTN Size);
+
+// Returns pool memory to the boot services (FreePool).
+void FreeBuffer(VOID *Buffer);

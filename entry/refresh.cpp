@@ -44,6 +44,6 @@ EFI_STATUS RefreshSlotAndDeviceRecords() {
   AddRiserSlots();
   PurgeSmbiosRecordsOfType(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED);
   EFI_STATUS status = AddOnboardDevices(record);
-  gBootServices->FreePool(record);
+  FreeBuffer(record);
   return status;
 }

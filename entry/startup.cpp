@@ -11,11 +11,16 @@
 
 namespace {
 
-template <typename Interface>
-void LocateInto(const EFI_GUID &Guid, Interface **Cache) {
+// The protocol's interface, or null when the firmware has none.
+VOID *LocateInterface(const EFI_GUID &Guid) {
   VOID *interface = nullptr;
   EFI_STATUS status = gBootServices->LocateProtocol(&Guid, nullptr, &interface);
-  *Cache = EFI_ERROR(status) ? nullptr : static_cast<Interface *>(interface);
+  return EFI_ERROR(status) ? nullptr : interface;
+}
+
+template <typename Interface>
+void LocateInto(const EFI_GUID &Guid, Interface **Cache) {
+  *Cache = static_cast<Interface *>(LocateInterface(Guid));
 }
 
 // A driver loaded from a firmware volume finds its file GUID in the first

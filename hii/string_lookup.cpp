@@ -9,7 +9,6 @@
 namespace {
 
 constexpr CHAR16 PLATFORM_LANG_NAME[] = u"PlatformLang";
-constexpr CHAR8 NO_LANGUAGE[] = "";
 constexpr CHAR8 CODE_SEPARATOR = ';';
 constexpr CHAR8 SUBTAG_SEPARATOR = '-';
 constexpr UINTN LARGEST_SIZE = ~static_cast<UINTN>(0);
@@ -77,7 +76,7 @@ CHAR16 *FetchString(const CHAR8 *Language, EFI_STRING_ID StringId) {
   }
   status = gHiiString->GetString(gHiiString, Language, gHiiHandle, StringId, text, &size, nullptr);
   if (EFI_ERROR(status)) {
-    gBootServices->FreePool(text);
+    FreeBuffer(text);
     return nullptr;
   }
   return text;
@@ -96,20 +95,18 @@ CHAR16 *LookupDriverString(EFI_STRING_ID StringId) {
   CHAR8 *platformLanguage = nullptr;
   ReadPlatformLanguage(&platformLanguage);
 
-  // The empty first candidate never matches; the list itself is the fallback.
-  const CHAR8 *candidates[] = {NO_LANGUAGE,
-                               platformLanguage != nullptr ? platformLanguage : NO_LANGUAGE,
-                               languages};
+  // A missing platform language is skipped; the list itself is the fallback.
+  const CHAR8 *candidates[] = {platformLanguage, languages};
   CHAR8 *best =
       PickBestLanguage(languages, candidates, sizeof(candidates) / sizeof(candidates[0]));
   CHAR16 *text = best != nullptr ? FetchString(best, StringId) : nullptr;
 
-  gBootServices->FreePool(languages);
+  FreeBuffer(languages);
   if (platformLanguage != nullptr) {
-    gBootServices->FreePool(platformLanguage);
+    FreeBuffer(platformLanguage);
   }
   if (best != nullptr) {
-    gBootServices->FreePool(best);
+    FreeBuffer(best);
   }
   return text;
 }
@@ -132,7 +129,7 @@ CHAR8 *GetSupportedLanguageList(EFI_HII_HANDLE Handle) {
   }
   status = gHiiString->GetLanguages(gHiiString, Handle, languages, &size);
   if (EFI_ERROR(status)) {
-    gBootServices->FreePool(languages);
+    FreeBuffer(languages);
     return nullptr;
   }
   return languages;
@@ -161,7 +158,7 @@ EFI_STATUS ReadPlatformLanguage(CHAR8 **Value) {
   status = gRuntimeServices->GetVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID, nullptr,
                                          &stored, value);
   if (EFI_ERROR(status)) {
-    gBootServices->FreePool(value);
+    FreeBuffer(value);
     return status;
   }
   value[stored < size ? stored : size] = '\0';

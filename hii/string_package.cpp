@@ -55,7 +55,7 @@ static_assert(ARRAY_LENGTH_FIELD_SIZE + STRING_PACKAGE_SIZE == DRIVER_STRING_PAC
 
 struct PackageImage {
   UINT8 Bytes[DRIVER_STRING_PACKAGE_SIZE];
-  UINTN Written;
+  UINT16 Written;  // a package is far below 64 KiB; a narrow count keeps the image small
 
   // Writing past the end is not a constant expression, so an overrun fails the build.
   constexpr void Put(UINT8 Value) { Bytes[Written++] = Value; }

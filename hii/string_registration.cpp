@@ -78,7 +78,7 @@ EFI_HII_HANDLE RegisterStringPackages(const EFI_GUID &Guid, EFI_HANDLE DriverHan
   EFI_STATUS status = gHiiDatabase->NewPackageList(
       gHiiDatabase, reinterpret_cast<EFI_HII_PACKAGE_LIST_HEADER *>(list), DriverHandle, &handle);
   // The database keeps a copy of its own.
-  gBootServices->FreePool(list);
+  FreeBuffer(list);
   return EFI_ERROR(status) ? nullptr : handle;
 }
 

@@ -33,7 +33,14 @@ const GpioGroupDescriptor *PadGroupDescriptor(GpioPad Pad) {
 // Register offsets are 16 bits wide in the window; the sums wrap there.
 UINT32 ReadGroupRegister(const GpioGroupDescriptor *Group, UINT32 Offset) {
   return ReadSidebandRegister32(
-      SidebandRegisterAddress(static_cast<UINT8>(Group->PortId), static_cast<UINT16>(Offset)));
+      SidebandRegisterAddress(Group->PortId, static_cast<UINT16>(Offset)));
+}
+
+// The pad's owner from its group's ownership register.
+UINT32 PadOwner(const GpioGroupDescriptor *Group, UINT32 Pad) {
+  UINT32 offset = Group->PadOwnershipOffset + (Pad / PADS_PER_OWNERSHIP_REGISTER) * REGISTER_BYTES;
+  UINT32 shift = (Pad % PADS_PER_OWNERSHIP_REGISTER) * OWNERSHIP_BITS_PER_PAD;
+  return (ReadGroupRegister(Group, offset) >> shift) & OWNERSHIP_MASK;
 }
 
 }  // namespace
@@ -43,10 +50,7 @@ EFI_STATUS ReadGpioPadOwner(GpioPad Pad, UINT32 *Owner) {
   if (group == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  UINT32 pad = PadNumber(Pad);
-  UINT32 offset = group->PadOwnershipOffset + (pad / PADS_PER_OWNERSHIP_REGISTER) * REGISTER_BYTES;
-  UINT32 shift = (pad % PADS_PER_OWNERSHIP_REGISTER) * OWNERSHIP_BITS_PER_PAD;
-  *Owner = (ReadGroupRegister(group, offset) >> shift) & OWNERSHIP_MASK;
+  *Owner = PadOwner(group, PadNumber(Pad));
   return EFI_SUCCESS;
 }
 
@@ -58,10 +62,7 @@ EFI_STATUS ReadGpioPadInput(GpioPad Pad, UINT32 *Value) {
   if (group == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  // The pad was just found valid, so the owner query cannot fail.
-  UINT32 owner = HOST_OWNED;
-  (void)ReadGpioPadOwner(Pad, &owner);
-  if (owner != HOST_OWNED) {
+  if (PadOwner(group, PadNumber(Pad)) != HOST_OWNED) {
     return EFI_UNSUPPORTED;
   }
   UINT32 offset = group->PadConfigurationOffset + PadNumber(Pad) * PAD_CONFIGURATION_STRIDE;

@@ -8,30 +8,32 @@ typedef UINT32 GpioPad;
 
 inline constexpr UINT32 GPIO_CHIPSET_ID = 0x01;
 
-// The four words of a group's register description that pad reads use.
+// What pad reads use of a group's register description, each field as wide
+// as the window lets it be: an 8-bit port id, 16-bit register offsets.
 struct GpioGroupDescriptor {
-  UINT32 PortId;
-  UINT32 PadOwnershipOffset;
-  UINT32 PadConfigurationOffset;
-  UINT32 PadCount;
+  UINT8 PortId;
+  UINT8 PadCount;
+  UINT16 PadOwnershipOffset;
+  UINT16 PadConfigurationOffset;
 };
+static_assert(sizeof(GpioGroupDescriptor) == 6);
 
 inline constexpr UINT32 GPIO_GROUP_COUNT = 13;
 
 inline constexpr GpioGroupDescriptor GpioGroupTable[GPIO_GROUP_COUNT] = {
-    {0xAF, 0x20, 0x400, 24},  // group 0
-    {0xAF, 0x2C, 0x4C0, 24},  // group 1
-    {0xAE, 0x20, 0x400, 24},  // group 2
-    {0xAE, 0x2C, 0x4C0, 24},  // group 3
-    {0xAE, 0x38, 0x580, 13},  // group 4
-    {0xAF, 0x38, 0x580, 24},  // group 5
-    {0x11, 0x20, 0x400, 24},  // group 6
-    {0x11, 0x2C, 0x4C0, 24},  // group 7
-    {0xAC, 0x20, 0x400, 11},  // group 8
-    {0xAB, 0x20, 0x400, 24},  // group 9
-    {0xAB, 0x2C, 0x4C0, 11},  // group 10
-    {0x11, 0x38, 0x580, 20},  // group 11
-    {0xAD, 0x20, 0x400, 12},  // group 12
+    {0xAF, 24, 0x20, 0x400},  // group 0
+    {0xAF, 24, 0x2C, 0x4C0},  // group 1
+    {0xAE, 24, 0x20, 0x400},  // group 2
+    {0xAE, 24, 0x2C, 0x4C0},  // group 3
+    {0xAE, 13, 0x38, 0x580},  // group 4
+    {0xAF, 24, 0x38, 0x580},  // group 5
+    {0x11, 24, 0x20, 0x400},  // group 6
+    {0x11, 24, 0x2C, 0x4C0},  // group 7
+    {0xAC, 11, 0x20, 0x400},  // group 8
+    {0xAB, 24, 0x20, 0x400},  // group 9
+    {0xAB, 11, 0x2C, 0x4C0},  // group 10
+    {0x11, 20, 0x38, 0x580},  // group 11
+    {0xAD, 12, 0x20, 0x400},  // group 12
 };
 
 // The pad's input state as bit 1 of the value: 0 (low) or 2 (high).

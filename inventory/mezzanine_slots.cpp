@@ -10,8 +10,8 @@ constexpr SlotShape MEZZANINE1_SHAPE = {0, 2, 2, SlotWidth::X8};
 
 // Indexed by slot index.
 constexpr SlotDescription MEZZANINE_SLOTS[MEZZANINE_SLOT_COUNT] = {
-    {17, 2, &MEZZANINE0_SHAPE},  // "MEZZANINE 0"
-    {18, 3, &MEZZANINE1_SHAPE},  // "MEZZANINE 1"
+    {17, 2, MEZZANINE0_SHAPE},  // "MEZZANINE 0"
+    {18, 3, MEZZANINE1_SHAPE},  // "MEZZANINE 1"
 };
 
 }  // namespace

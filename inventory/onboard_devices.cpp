@@ -37,24 +37,16 @@ constexpr OnboardDevice ONBOARD_DEVICES[ONBOARD_DEVICE_COUNT] = {
 
 // The bus the device sits on, and whether it answers there.
 UINT8 LocateOnboardDevice(const OnboardDevice &Device, bool *Present) {
-  switch (Device.Location) {
-    case DeviceLocation::BehindFixedBridge: {
-      UINT8 bus = SecondaryBus(Device.BusOrSocket, Device.Device);
-      *Present = IsFunctionPresent(bus, 0, 0);
-      return bus;
-    }
-    case DeviceLocation::BehindRootPort: {
-      UINT8 rootPortBus = RootPortBus(Device.BusOrSocket, Device.Group);
-      UINT8 bus = SecondaryBus(rootPortBus, Device.Device);
-      *Present = IsFunctionPresent(bus, 0, 0);
-      return bus;
-    }
-    case DeviceLocation::OnFixedBus:
-      *Present = IsFunctionPresent(Device.BusOrSocket, Device.Device, Device.ProbeFunction);
-      return Device.BusOrSocket;
+  if (Device.Location == DeviceLocation::OnFixedBus) {
+    *Present = IsFunctionPresent(Device.BusOrSocket, Device.Device, Device.ProbeFunction);
+    return Device.BusOrSocket;
   }
-  *Present = false;
-  return 0;
+  UINT8 bridgeBus = Device.Location == DeviceLocation::BehindRootPort
+                        ? RootPortBus(Device.BusOrSocket, Device.Group)
+                        : Device.BusOrSocket;
+  UINT8 bus = SecondaryBus(bridgeBus, Device.Device);
+  *Present = IsFunctionPresent(bus, 0, 0);
+  return bus;
 }
 
 }  // namespace

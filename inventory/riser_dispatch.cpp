@@ -6,9 +6,7 @@
 #include "record_model.h"
 #include "riser_ids.h"
 
-constexpr RiserSlotCode RiserSlotMap[RISER_SLOT_MAP_SIZE] = {
-    {0, 3}, {1, 3}, {2, 2}, {3, 5}, {4, 3}, {5, 4}, {6, 3},
-};
+constexpr UINT8 RiserSlotMap[RISER_SLOT_MAP_SIZE] = {3, 3, 2, 5, 3, 4, 3};
 
 constexpr RiserHandlerTable Riser1HandlerTable = {NoRiserSlot, Riser1OneSlot, Riser1TwoSlot,
                                                   Riser1ThreeSlot};
@@ -27,13 +25,11 @@ constexpr UINT8 NO_SLOT_CODE = 2;
 constexpr UINT8 RISER3_SLOT_CODES[] = {2, 4, 3, 3};
 
 bool LookupRiserSlotCode(UINT8 Identifier, UINT8 *Code) {
-  for (const RiserSlotCode &pair : RiserSlotMap) {
-    if (pair.Identifier == Identifier) {
-      *Code = pair.Code;
-      return true;
-    }
+  if (Identifier >= RISER_SLOT_MAP_SIZE) {
+    return false;
   }
-  return false;
+  *Code = RiserSlotMap[Identifier];
+  return true;
 }
 
 // One record buffer serves every slot of the card; each slot's handler call
@@ -56,24 +52,22 @@ void AddSlotRecords(UINT8 Code, const RiserHandlerTable &Handlers) {
       }
     }
   }
-  gBootServices->FreePool(record);
+  FreeBuffer(record);
+}
+
+// Risers 1 and 2 take their slot count from the identifier -> code map.
+void AddMappedRiserSlots(UINT8 Identifier, const RiserHandlerTable &Handlers) {
+  UINT8 code = 0;
+  if (LookupRiserSlotCode(Identifier, &code)) {
+    AddSlotRecords(code, Handlers);
+  }
 }
 
 }  // namespace
 
-void AddRiser1Slots() {
-  UINT8 code = 0;
-  if (LookupRiserSlotCode(ReadRiserIds().riser1, &code)) {
-    AddSlotRecords(code, Riser1HandlerTable);
-  }
-}
+void AddRiser1Slots() { AddMappedRiserSlots(ReadRiserIds().riser1, Riser1HandlerTable); }
 
-void AddRiser2Slots() {
-  UINT8 code = 0;
-  if (LookupRiserSlotCode(ReadRiserIds().riser2, &code)) {
-    AddSlotRecords(code, Riser2HandlerTable);
-  }
-}
+void AddRiser2Slots() { AddMappedRiserSlots(ReadRiserIds().riser2, Riser2HandlerTable); }
 
 void AddRiser3Slots() {
   UINT8 identifier = ReadRiserIds().riser3;

@@ -3,13 +3,10 @@
 
 #include "riser_slots.h"
 
-// Identifier -> code pairs for risers 1 and 2; the slot count is code - 2.
-struct RiserSlotCode {
-  UINT8 Identifier;
-  UINT8 Code;
-};
+// Slot codes of risers 1 and 2 indexed by identifier 0 to 6; the slot count
+// is code - 2. Identifier 7 (no riser) has no code.
 inline constexpr UINTN RISER_SLOT_MAP_SIZE = 7;
-extern const RiserSlotCode RiserSlotMap[RISER_SLOT_MAP_SIZE];
+extern const UINT8 RiserSlotMap[RISER_SLOT_MAP_SIZE];
 
 // Handlers indexed by slot count 0 to 3.
 inline constexpr UINTN RISER_HANDLER_TABLE_SIZE = 4;

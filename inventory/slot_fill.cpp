@@ -1,6 +1,6 @@
 #include "slot_fill.h"
 
-#include "../base/firmware_services.h"
+#include "../base/memory.h"
 #include "../hii/string_lookup.h"
 #include "../hw/pci_config.h"
 #include "../smbios/record_strings.h"
@@ -37,7 +37,7 @@ void PlaceDesignation(VOID *Record, CHAR16 *Designation) {
     if (!EFI_ERROR(ReplaceRecordString(Record, DESIGNATION_STRING, Designation))) {
       *designationNumber = DESIGNATION_STRING;
     }
-    gBootServices->FreePool(Designation);
+    FreeBuffer(Designation);
   }
   if (StringAreaIsEmpty(Record)) {
     *designationNumber = 0;
@@ -65,9 +65,8 @@ void AttachDesignationString(VOID *Record, EFI_STRING_ID StringId) {
 void DescribeSlot(VOID *Record, const SlotDescription &Slot) {
   AsSlot(Record)->SlotID = Slot.SlotId;
   CHAR16 *designation = LookupDriverString(Slot.StringId);
-  if (Slot.Shape != nullptr) {
-    FillSlot(Record, Slot.Shape->Socket, Slot.Shape->Group, Slot.Shape->RootDevice,
-             Slot.Shape->Width);
+  if (Slot.Shape.Width != SlotWidth::Unwired) {
+    FillSlot(Record, Slot.Shape.Socket, Slot.Shape.Group, Slot.Shape.RootDevice, Slot.Shape.Width);
   }
   PlaceDesignation(Record, designation);
 }

@@ -5,7 +5,8 @@
 #include "../include/smbios_records.h"
 #include "../include/uefi_hii.h"
 
-enum class SlotWidth : UINT8 { X8, X16 };
+// Unwired: no root port feeds the slot as far as the driver knows.
+enum class SlotWidth : UINT8 { X8, X16, Unwired };
 
 // Where a slot is wired: socket (0 or 1), root-port group k (the byte of the
 // socket's bus-number word), root-port device (function 0), and width.
@@ -16,16 +17,20 @@ struct SlotShape {
   SlotWidth Width;
 };
 
-// Everything that identifies one slot record. A null Shape leaves the slot
-// fields as they are in the buffer.
+inline constexpr SlotShape UNWIRED_SLOT = {0, 0, 0, SlotWidth::Unwired};
+
+// Everything that identifies one slot record. An unwired Shape leaves the slot
+// fields as they are in the buffer. Held by value: the tables stay small and
+// need no relocation.
 struct SlotDescription {
   UINT16 SlotId;
   EFI_STRING_ID StringId;
-  const SlotShape *Shape;
+  SlotShape Shape;
 };
+static_assert(sizeof(SlotDescription) == 8);
 
 // Slot Type, Data Bus Width, Bus Number, Device/Function and Current Usage
-// from the root port and what answers behind it.
+// from the root port and what answers behind it. Width is X8 or X16.
 void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWidth Width);
 
 // Fetches the string and places it as the record's designation. A missing

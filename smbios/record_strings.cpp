@@ -45,24 +45,15 @@ EFI_STATUS LocateTargetString(const UINT8 *Record, UINTN StringNumber, RecordTar
   return EFI_SUCCESS;
 }
 
-// Guarded ASCII copy into a destination of Capacity bytes, with the tests a
-// bounded string copy makes before it writes anything.
-EFI_STATUS CopyAsciiInPlace(CHAR8 *Destination, UINTN Capacity, const CHAR8 *Source) {
-  if (Capacity > MAX_STRING_LENGTH_LIMIT || Capacity == 0) {
-    return EFI_INVALID_PARAMETER;
+// The low byte of each of Length characters into a zero-filled Ascii; a
+// character whose low byte is zero ends the string early. Returns its length.
+UINTN NarrowToAscii(const CHAR16 *Wide, UINTN Length, CHAR8 *Ascii) {
+  UINTN length = 0;
+  while (length < Length && static_cast<CHAR8>(Wide[length] & 0xFF) != '\0') {
+    Ascii[length] = static_cast<CHAR8>(Wide[length] & 0xFF);
+    length++;
   }
-  UINTN length = AsciiStrLengthBounded(Source, Capacity);
-  if (length >= Capacity) {
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  UINTN sourceAddress = reinterpret_cast<UINTN>(Source);
-  UINTN destinationAddress = reinterpret_cast<UINTN>(Destination);
-  if (AddressWithin(destinationAddress, sourceAddress, length + 1) ||
-      AddressWithin(sourceAddress, destinationAddress, Capacity)) {
-    return EFI_ACCESS_DENIED;
-  }
-  MoveBuffer(Destination, Source, length + 1);
-  return EFI_SUCCESS;
+  return length;
 }
 
 // Builds the record again in a scratch record with the new string in the
@@ -93,7 +84,7 @@ EFI_STATUS RebuildStringArea(UINT8 *Record, const RecordTarget &Target, const CH
     // Bytes of the buffer past the new end keep what they held.
     MoveBuffer(Record, scratch, rebuiltSize);
   }
-  gBootServices->FreePool(scratch);
+  FreeBuffer(scratch);
   return status;
 }
 
@@ -155,17 +146,13 @@ EFI_STATUS ReplaceRecordString(VOID *Record, UINTN StringNumber, const CHAR16 *S
   if (ascii == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
-  status = WideToAsciiCopy(String, ascii, copySize);
-  if (!EFI_ERROR(status)) {
-    // A character whose low byte is zero ends the ASCII copy early.
-    UINTN asciiLength = AsciiStrLengthBounded(ascii, copySize);
-    if (asciiLength == target.Length) {
-      status = CopyAsciiInPlace(reinterpret_cast<CHAR8 *>(record + target.Offset),
-                                target.Length + 1, ascii);
-    } else {
-      status = RebuildStringArea(record, target, ascii, asciiLength);
-    }
+  UINTN asciiLength = NarrowToAscii(String, wideLength, ascii);
+  if (asciiLength == target.Length) {
+    // Same length: the new string and its NUL go straight over the old.
+    MoveBuffer(record + target.Offset, ascii, asciiLength + 1);
+  } else {
+    status = RebuildStringArea(record, target, ascii, asciiLength);
   }
-  gBootServices->FreePool(ascii);
+  FreeBuffer(ascii);
   return status;
 }

@@ -12,9 +12,6 @@ constinit EFI_SMBIOS_PROTOCOL *gFindSmbios = nullptr;
 constinit EFI_SMBIOS_PROTOCOL *gRemoveSmbios = nullptr;
 constinit EFI_SMBIOS_PROTOCOL *gPurgeSmbios = nullptr;
 
-// The match ordinal the search looks for: the first record of the type.
-constexpr UINTN FIRST_MATCH = 1;
-
 EFI_STATUS LocateSmbiosInto(EFI_SMBIOS_PROTOCOL **Cache) {
   if (*Cache != nullptr) {
     return EFI_SUCCESS;
@@ -62,19 +59,13 @@ EFI_STATUS FindSmbiosRecordOfType(UINT8 Type, EFI_SMBIOS_HANDLE *Handle) {
   if (EFI_ERROR(status)) {
     return status;
   }
+  // The first step of a walk from the start lands on the first record of the type.
   EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED;
-  UINTN matches = 0;
-  for (UINTN step = 0; step < SMBIOS_MAX_RECORDS; step++) {
-    if (!NextRecordOfType(gFindSmbios, &handle, Type)) {
-      return EFI_NOT_FOUND;
-    }
-    matches++;
-    if (matches == FIRST_MATCH) {
-      *Handle = handle;
-      return EFI_SUCCESS;
-    }
+  if (!NextRecordOfType(gFindSmbios, &handle, Type)) {
+    return EFI_NOT_FOUND;
   }
-  return EFI_NOT_FOUND;
+  *Handle = handle;
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS RemoveSmbiosRecordOfType(UINT8 Type) {

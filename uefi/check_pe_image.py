@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Checks that a file is a UEFI image firmware will load: PE32+, x64, the
-expected subsystem, no imports (firmware resolves none) and base relocations
-(firmware loads images wherever pool memory is free)."""
+expected subsystem, no imports (firmware resolves none), base relocations
+(firmware loads images wherever pool memory is free), sections placed on
+their alignment with code and data apart (no section both writable and
+executable, code read-only), and, when asked, no larger than a limit."""
+import argparse
 import struct
 import sys
 
@@ -10,9 +13,33 @@ PE32_PLUS_MAGIC = 0x20B
 DIRECTORY_IMPORT = 1
 DIRECTORY_BASERELOC = 5
 SUBSYSTEMS = {"efi_application": 10, "efi_boot_service_driver": 11}
+SECTION_HEADER_SIZE = 40
+SCN_CNT_CODE = 0x00000020
+SCN_MEM_EXECUTE = 0x20000000
+SCN_MEM_READ = 0x40000000
+SCN_MEM_WRITE = 0x80000000
 
 
-def check(path, subsystem_name):
+def section_problems(data, table, count, section_alignment, file_alignment):
+    problems = []
+    for index in range(count):
+        header = table + index * SECTION_HEADER_SIZE
+        raw_name, _, address, raw_size, raw_offset = struct.unpack_from("<8sIIII", data, header)
+        characteristics = struct.unpack_from("<I", data, header + 36)[0]
+        name = raw_name.rstrip(b"\0").decode("latin-1")
+        executable = characteristics & SCN_MEM_EXECUTE
+        if address % section_alignment or (raw_size and raw_offset % file_alignment):
+            problems.append(f"section {name} not placed on its alignment")
+        if executable and characteristics & SCN_MEM_WRITE:
+            problems.append(f"section {name} is both writable and executable")
+        if not characteristics & SCN_MEM_READ:
+            problems.append(f"section {name} is not readable")
+        if bool(executable) != bool(characteristics & SCN_CNT_CODE):
+            problems.append(f"section {name} holds code without being executable, or the reverse")
+    return problems
+
+
+def check(path, subsystem_name, max_size=None):
     data = open(path, "rb").read()
     problems = []
     if data[:2] != b"MZ":
@@ -23,6 +50,7 @@ def check(path, subsystem_name):
     machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
+    section_alignment, file_alignment = struct.unpack_from("<II", data, optional + 32)
     subsystem = struct.unpack_from("<H", data, optional + 68)[0]
     entry = struct.unpack_from("<I", data, optional + 16)[0]
     directories = struct.unpack_from("<I", data, optional + 108)[0]
@@ -45,18 +73,25 @@ def check(path, subsystem_name):
         problems.append("image has imports")
     if directory_size(DIRECTORY_BASERELOC) == 0:
         problems.append("image has no base relocations")
+    problems += section_problems(data, optional + optional_size, sections, section_alignment,
+                                 file_alignment)
+    if max_size is not None and len(data) > max_size:
+        problems.append(f"{len(data)} bytes, over the limit of {max_size}")
     return problems
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[2] not in SUBSYSTEMS:
-        print(f"usage: {sys.argv[0]} IMAGE {'|'.join(SUBSYSTEMS)}", file=sys.stderr)
-        return 2
-    problems = check(sys.argv[1], sys.argv[2])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("image")
+    parser.add_argument("subsystem", choices=sorted(SUBSYSTEMS))
+    parser.add_argument("--max-size", type=int, help="fail an image larger than this many bytes")
+    args = parser.parse_args()
+    problems = check(args.image, args.subsystem, args.max_size)
     for problem in problems:
-        print(f"{sys.argv[1]}: {problem}")
+        print(f"{args.image}: {problem}")
     if not problems:
-        print(f"{sys.argv[1]}: PE32+ x64 {sys.argv[2]}, no imports, relocations present")
+        print(f"{args.image}: PE32+ x64 {args.subsystem}, no imports, relocations present, "
+              f"sections aligned with code and data apart, {len(open(args.image, 'rb').read())} bytes")
     return 1 if problems else 0
 
 

@@ -60,6 +60,7 @@ class Images:
         self.harness = os.path.join(uefi, "SlotInventoryHarness.efi")
         self.driver = os.path.join(uefi, "SlotInventoryDxe.efi")
         self.empty = os.path.join(uefi, "EmptyDriver.efi")
+        self.floor = os.path.join(uefi, "FloorDriver.efi")
         self.boardsim = os.path.join(build, "tools", "boardsim")
         self.build = build
 
@@ -67,13 +68,16 @@ class Images:
         return [path for path in (self.harness, self.driver, self.empty) if not os.path.exists(path)]
 
 
-def build_volume(volume, images, scenario_text):
+def build_volume(volume, images, scenario_text, extra_files=None):
     boot = os.path.join(volume, "EFI", "BOOT")
     os.makedirs(boot, exist_ok=True)
     shutil.copyfile(images.harness, os.path.join(boot, "BOOTX64.EFI"))
     shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
     shutil.copyfile(images.empty, os.path.join(volume, "EMPTY.EFI"))
     write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
+    for name, data in (extra_files or {}).items():
+        with open(os.path.join(volume, name), "wb") as handle:
+            handle.write(data)
 
 
 def build_report_volume(volume, images, scenario_text):
@@ -218,13 +222,14 @@ def run_command(command, work, serial):
     return text, problems, elapsed
 
 
-def boot(board, name, work, images, nic):
-    """Boots one scenario with the harness loading the driver; returns (serial text, problems, seconds)."""
+def boot(board, name, work, images, nic, extra_files=None):
+    """Boots one scenario with the harness loading the driver, with extra_files
+    ({name: bytes}) on the volume; returns (serial text, problems, seconds)."""
     volume = os.path.join(work, "volume")
     shutil.rmtree(volume, ignore_errors=True)
     serial = os.path.join(work, "serial.log")
     command, text = qemu_command(board, work, volume, serial, nic, name)
-    build_volume(volume, images, text)
+    build_volume(volume, images, text, extra_files)
     return run_command(command, work, serial)
 
 

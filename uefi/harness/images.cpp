@@ -1,6 +1,7 @@
 #include "uefi/harness/images.h"
 
 #include "include/guids.h"
+#include "uefi/harness/service_meter.h"
 #include "uefi/test_common/console.h"
 
 namespace {
@@ -52,8 +53,19 @@ void ReportImageRun(const ImageRun &Run) {
   PutNewLine();
 }
 
+void SetLoadOptions(const FirmwareContext &Context, EFI_HANDLE Image, VOID *Options,
+                    UINT32 OptionsSize) {
+  VOID *interface = nullptr;
+  if (Options != nullptr &&
+      !EFI_ERROR(Context.BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID,
+                                                      &interface))) {
+    static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->LoadOptions = Options;
+    static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->LoadOptionsSize = OptionsSize;
+  }
+}
+
 ImageRun LoadAndStart(const FirmwareContext &Context, const CHAR8 *Label, UINT8 *Data, UINTN Size,
-                      const EFI_GUID &FileGuid) {
+                      const EFI_GUID &FileGuid, VOID *Options, UINT32 OptionsSize) {
   ImageRun run = {EFI_NOT_STARTED, EFI_NOT_STARTED, 0, Size};
   FirmwareFilePath path;
   BuildFirmwareFilePath(FileGuid, &path);
@@ -64,17 +76,23 @@ ImageRun LoadAndStart(const FirmwareContext &Context, const CHAR8 *Label, UINT8 
   PutText(Label);
   if (!EFI_ERROR(run.LoadStatus)) {
     ReportLoadedFilePath(Context, image);
+    SetLoadOptions(Context, image, Options, OptionsSize);
     auto start = Service<EFI_IMAGE_START>(Context.BootServices->StartImage);
     UINTN exitDataSize = 0;
     CHAR16 *exitData = nullptr;
+    BeginMetering(Context, image);
     UINT64 before = ReadTimeStampCounter();
     run.StartStatus = start(image, &exitDataSize, &exitData);
     run.StartTicks = ReadTimeStampCounter() - before;
+    EndMetering(Context);
     if (exitData != nullptr) {
       Context.BootServices->FreePool(exitData);
     }
   }
   ReportImageRun(run);
+  if (!EFI_ERROR(run.LoadStatus)) {
+    ReportServiceUse(Label);
+  }
   return run;
 }
 
@@ -109,7 +127,7 @@ void ReportPackageList(const FirmwareContext &Context, EFI_HII_DATABASE_PROTOCOL
 }  // namespace
 
 ImageRun RunDriverImage(const FirmwareContext &Context, const CHAR8 *Label, const CHAR16 *Path,
-                        const EFI_GUID &FileGuid) {
+                        const EFI_GUID &FileGuid, VOID *Options, UINT32 OptionsSize) {
   UINT8 *data = nullptr;
   UINTN size = 0;
   EFI_STATUS status = ReadVolumeFile(Context, Path, &data, &size);
@@ -121,7 +139,7 @@ ImageRun RunDriverImage(const FirmwareContext &Context, const CHAR8 *Label, cons
     ReportImageRun(missing);
     return missing;
   }
-  ImageRun run = LoadAndStart(Context, Label, data, size, FileGuid);
+  ImageRun run = LoadAndStart(Context, Label, data, size, FileGuid, Options, OptionsSize);
   Context.BootServices->FreePool(data);
   return run;
 }

@@ -12,10 +12,12 @@ struct ImageRun {
 };
 
 // Reads Path from the volume, loads it from memory under a device path of one
-// firmware-volume file node naming FileGuid, starts it and prints the outcome
-// as an "image" line labelled Label.
+// firmware-volume file node naming FileGuid, hands it Options as its load
+// options, starts it with the firmware services it calls metered, and prints
+// the outcome as an "image" line labelled Label and its "service" lines.
 ImageRun RunDriverImage(const FirmwareContext &Context, const CHAR8 *Label, const CHAR16 *Path,
-                        const EFI_GUID &FileGuid);
+                        const EFI_GUID &FileGuid, VOID *Options = nullptr,
+                        UINT32 OptionsSize = 0);
 
 // Prints "hii" lines: every registered package list named Guid, with its bytes.
 void ReportPackageLists(const FirmwareContext &Context, const EFI_GUID &Guid);

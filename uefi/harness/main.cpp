@@ -6,10 +6,11 @@
 // the machine up and the firmware (its DXE core, or the shell) ran the
 // driver; the harness shows where the driver came from and what it left.
 #include "include/guids.h"
-#include "uefi/test_common/console.h"
+#include "uefi/harness/floor_run.h"
 #include "uefi/harness/images.h"
 #include "uefi/harness/origins.h"
 #include "uefi/harness/smbios_report.h"
+#include "uefi/test_common/console.h"
 #include "uefi/test_common/platform_lang.h"
 #include "uefi/test_common/platform_setup.h"
 
@@ -36,6 +37,7 @@ EFI_STATUS LoadScenario(const FirmwareContext &Context, Scenario *Plan) {
 // Loads the drivers itself, after setting the platform up as the board would.
 void RunDriversHere(const FirmwareContext &Context, const Scenario &Plan) {
   SetUpTestPlatform(Context, Plan);
+  RunFloorImage(Context);
   RunDriverImage(Context, "empty", u"\\EMPTY.EFI", EMPTY_DRIVER_FILE_GUID);
   RunDriverImage(Context, "driver", u"\\DRIVER.EFI", SLOT_INVENTORY_DRIVER_FILE_GUID);
   ReportPackageLists(Context, SLOT_INVENTORY_DRIVER_FILE_GUID);
