@@ -1,0 +1,194 @@
+#include "sim/table_compare.h"
+
+#include <cstdio>
+
+#include "include/smbios_records.h"
+
+namespace sim {
+
+namespace {
+
+enum class FieldKind { Byte, Word, String, DeviceFunction, EnabledBit, DeviceKind };
+
+struct Field {
+  size_t offset;
+  FieldKind kind;
+  const char *name;
+};
+
+// The fields the driver fills, as a reader of each type names them.
+constexpr Field kType9Fields[] = {
+    {0x04, FieldKind::String, "designation"},
+    {0x05, FieldKind::Byte, "slot type"},
+    {0x06, FieldKind::Byte, "data bus width"},
+    {0x07, FieldKind::Byte, "current usage"},
+    {0x08, FieldKind::Byte, "slot length"},
+    {0x09, FieldKind::Word, "slot ID"},
+    {0x0B, FieldKind::Byte, "characteristics 1"},
+    {0x0C, FieldKind::Byte, "characteristics 2"},
+    {0x0D, FieldKind::Word, "segment group"},
+    {0x0F, FieldKind::Byte, "bus"},
+    {0x10, FieldKind::DeviceFunction, "device/function"},
+};
+
+constexpr Field kType41Fields[] = {
+    {0x04, FieldKind::String, "designation"},
+    {0x05, FieldKind::DeviceKind, "device type"},
+    {0x05, FieldKind::EnabledBit, "status"},
+    {0x06, FieldKind::Byte, "instance"},
+    {0x07, FieldKind::Word, "segment group"},
+    {0x09, FieldKind::Byte, "bus"},
+    {0x0A, FieldKind::DeviceFunction, "device/function"},
+};
+
+struct TypeRule {
+  uint8_t type;
+  size_t keyOffset;  // Slot ID or Device Type Instance
+  size_t keyBytes;
+  const char *keyName;
+  size_t kindOffset;  // a device kind that must agree too, 0 for none
+  const Field *fields;
+  size_t fieldCount;
+};
+
+constexpr TypeRule kRules[] = {
+    {SMBIOS_TYPE_SYSTEM_SLOTS, 0x09, 2, "slot ID", 0, kType9Fields, std::size(kType9Fields)},
+    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, 0x06, 1, "instance", 0x05, kType41Fields, std::size(kType41Fields)},
+};
+
+// A byte the record may not hold reads as absent rather than as zero.
+int ByteAt(const SmbiosRecord &record, size_t offset) {
+  return offset < record.Length() && offset < record.bytes.size() ? record.bytes[offset] : -1;
+}
+
+std::string StringAt(const SmbiosRecord &record, size_t offset) {
+  int number = ByteAt(record, offset);
+  std::vector<std::string> strings = record.Strings();
+  if (number == 0) return "(none)";
+  if (number < 0 || static_cast<size_t>(number) > strings.size()) return "(bad string number)";
+  return "\"" + strings[number - 1] + "\"";
+}
+
+std::string FieldText(const SmbiosRecord &record, const Field &field) {
+  int low = ByteAt(record, field.offset);
+  if (field.kind == FieldKind::String) return StringAt(record, field.offset);
+  if (low < 0) return "(absent)";
+  char text[32];
+  switch (field.kind) {
+    case FieldKind::Word: {
+      int high = ByteAt(record, field.offset + 1);
+      if (high < 0) return "(absent)";
+      std::snprintf(text, sizeof(text), "0x%04X", low | (high << 8));
+      break;
+    }
+    case FieldKind::DeviceFunction:
+      std::snprintf(text, sizeof(text), "%02x.%x", low >> 3, low & 7);
+      break;
+    case FieldKind::EnabledBit:
+      return (low & ONBOARD_DEVICE_ENABLED) ? "enabled" : "disabled";
+    case FieldKind::DeviceKind:
+      std::snprintf(text, sizeof(text), "0x%02X", low & 0x7F);
+      break;
+    default:
+      std::snprintf(text, sizeof(text), "0x%02X", low);
+      break;
+  }
+  return text;
+}
+
+unsigned KeyOf(const SmbiosRecord &record, const TypeRule &rule) {
+  unsigned key = 0;
+  for (size_t i = rule.keyBytes; i > 0; i--) {
+    int byte = ByteAt(record, rule.keyOffset + i - 1);
+    key = (key << 8) | static_cast<unsigned>(byte < 0 ? 0 : byte);
+  }
+  return key;
+}
+
+bool SameSlot(const SmbiosRecord &a, const SmbiosRecord &b, const TypeRule &rule) {
+  if (KeyOf(a, rule) != KeyOf(b, rule)) return false;
+  return rule.kindOffset == 0 || (ByteAt(a, rule.kindOffset) & 0x7F) == (ByteAt(b, rule.kindOffset) & 0x7F);
+}
+
+std::string Name(const SmbiosRecord &record, const TypeRule &rule) {
+  return "Type " + std::to_string(rule.type) + " " + rule.keyName + " " +
+         std::to_string(KeyOf(record, rule)) + " " + StringAt(record, RECORD_DESIGNATION_OFFSET);
+}
+
+void CompareFields(const SmbiosRecord &want, const SmbiosRecord &got, const TypeRule &rule,
+                   std::vector<std::string> &out) {
+  if (want.Length() != got.Length()) {
+    out.push_back(Name(want, rule) + ": length: table " + std::to_string(got.Length()) +
+                  ", driver " + std::to_string(want.Length()));
+  }
+  for (size_t i = 0; i < rule.fieldCount; i++) {
+    std::string mine = FieldText(want, rule.fields[i]);
+    std::string theirs = FieldText(got, rule.fields[i]);
+    if (mine != theirs) {
+      out.push_back(Name(want, rule) + ": " + rule.fields[i].name + ": table " + theirs +
+                    ", driver " + mine);
+    }
+  }
+  if (want.Strings().size() != got.Strings().size()) {
+    out.push_back(Name(want, rule) + ": strings: table has " + std::to_string(got.Strings().size()) +
+                  ", driver " + std::to_string(want.Strings().size()));
+  }
+}
+
+std::vector<const SmbiosRecord *> OfType(const std::vector<SmbiosRecord> &records, uint8_t type) {
+  std::vector<const SmbiosRecord *> found;
+  for (const SmbiosRecord &record : records) {
+    if (record.Type() == type) found.push_back(&record);
+  }
+  return found;
+}
+
+// Pairs expected with actual records: same ID and designation first, then
+// same ID alone. Paired entries are cleared from both lists.
+void Pair(std::vector<const SmbiosRecord *> &want, std::vector<const SmbiosRecord *> &got,
+          const TypeRule &rule, bool byDesignation, std::vector<std::string> &out) {
+  for (const SmbiosRecord *&mine : want) {
+    for (const SmbiosRecord *&theirs : got) {
+      if (mine == nullptr || theirs == nullptr || !SameSlot(*mine, *theirs, rule)) continue;
+      if (byDesignation && StringAt(*mine, RECORD_DESIGNATION_OFFSET) !=
+                               StringAt(*theirs, RECORD_DESIGNATION_OFFSET)) {
+        continue;
+      }
+      CompareFields(*mine, *theirs, rule, out);
+      mine = nullptr;
+      theirs = nullptr;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<SmbiosRecord> InventoryRecords(const std::vector<SmbiosRecord> &records) {
+  std::vector<SmbiosRecord> found;
+  for (const SmbiosRecord &record : records) {
+    if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS || record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+      found.push_back(record);
+    }
+  }
+  return found;
+}
+
+std::vector<std::string> CompareInventory(const std::vector<SmbiosRecord> &expected,
+                                          const std::vector<SmbiosRecord> &actual) {
+  std::vector<std::string> out;
+  for (const TypeRule &rule : kRules) {
+    std::vector<const SmbiosRecord *> want = OfType(expected, rule.type);
+    std::vector<const SmbiosRecord *> got = OfType(actual, rule.type);
+    Pair(want, got, rule, true, out);
+    Pair(want, got, rule, false, out);
+    for (const SmbiosRecord *mine : want) {
+      if (mine != nullptr) out.push_back(Name(*mine, rule) + ": missing from the table");
+    }
+    for (const SmbiosRecord *theirs : got) {
+      if (theirs != nullptr) out.push_back(Name(*theirs, rule) + ": in the table, not written by the driver");
+    }
+  }
+  return out;
+}
+
+}  // namespace sim
