@@ -21,8 +21,18 @@ kernel_deb=$(cached 'linux-image-*-amd64_*.deb' || true)
 busybox_deb=$(cached 'busybox-static_*.deb' || true)
 if [ -z "$kernel_deb" ] || [ -z "$busybox_deb" ]; then
   # The metapackage names the current kernel; its own .deb carries no image.
-  kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-                   awk '/Depends: linux-image-[0-9].*-amd64$/ {print $2; exit}')
+  kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+      awk '/Depends: linux-image-[0-9].*-amd64$/ {print $2; exit}'
+  }
+  kernel_package=$(kernel_package)
+  if [ -z "$kernel_package" ]; then
+    # A fresh machine may not have read its package lists yet.
+    sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo apt-get update -qq || true
+    kernel_package=$(kernel_package)
+  fi
   if [ -z "$kernel_package" ]; then
     echo "SKIP: linux-image-amd64 not known to apt here (run apt-get update?)"
     exit 0
