@@ -154,6 +154,67 @@ def scenario_text(board, name, window_device):
     return "\n".join(lines) + "\n"
 
 
+# --- Boots through the firmware volume and the shell -------------------------
+
+# How a scenario's driver reaches the firmware: loaded by the harness ("app"),
+# dispatched by the DXE core from the patched firmware volume ("fv"), or loaded
+# by the UEFI shell's `load` from a startup.nsh ("shell").
+BOOT_KINDS = ("app", "fv", "shell")
+# The fw_cfg file the test platform's DXE driver reads its scenario from.
+FW_CFG_SCENARIO = "opt/slotinv/scenario"
+PLATFORM_FILE_GUID = "6018BF80-8B30-4353-B469-A8B389F108EE"
+SHELL_DRIVER_PATH = "\\DRIVER.EFI"
+
+
+def board_boots(board):
+    boots = board.get("qemu", {}).get("boots", ["app"])
+    if not isinstance(boots, list) or any(kind not in BOOT_KINDS for kind in boots):
+        raise BoardError(f"qemu.boots: a list of {', '.join(BOOT_KINDS)}, not {boots!r}")
+    return boots
+
+
+def fw_cfg_option(name, path):
+    """-fw_cfg value handing the file at path to the firmware under name."""
+    return f"name={name},file={path.replace(',', ',,')}"
+
+
+def report_only_text(board, name):
+    """SCENARIO.TXT for a harness that only reports what the firmware did."""
+    lines = [f"name={name}", "report=1"]
+    if board.get("qemu", {}).get("probes"):
+        lines.append("probes=1")
+    return "\n".join(lines) + "\n"
+
+
+def shell_startup_script():
+    """startup.nsh: the shell loads the driver, then runs the harness."""
+    return f"fs0:\r\nload fs0:{SHELL_DRIVER_PATH}\r\nfs0:\\HARNESS.EFI\r\n"
+
+
+def check_origin(report, kind):
+    """Problems with where the firmware loaded the driver from: for "fv" the
+    DXE core's firmware-file node of the driver's GUID on a firmware-volume
+    handle, for "shell" the shell's file-path node on a file-system handle."""
+    origins = report.all("origin")
+    if kind == "fv":
+        found = [entry for entry in origins if entry["fields"].get("kind") == "firmware-file"]
+        if len(found) != 1:
+            return [f"{len(found)} loaded images from a firmware-file node of the driver's GUID"]
+        fields = found[0]["fields"]
+        problems = []
+        if fields.get("file", "").upper() != DRIVER_FILE_GUID:
+            problems.append(f"driver loaded from firmware file {fields.get('file')}")
+        if field_int(found[0], "fv2", 0) != 1:
+            problems.append("the driver's device handle carries no firmware-volume2 protocol")
+        return problems
+    found = [entry for entry in origins if entry["fields"].get("kind") == "file-path"]
+    if len(found) != 1:
+        return [f"{len(found)} loaded images from a file-path node ending in {SHELL_DRIVER_PATH}"]
+    if field_int(found[0], "fs", 0) != 1:
+        return ["the driver's device handle carries no simple file system"]
+    return []
+
+
 def raw_smbios_structure(record_type, formatted, strings):
     """One SMBIOS structure: formatted bytes after the header, then strings."""
     body = bytes([record_type, 4 + len(formatted), 0x00, 0x00]) + bytes(formatted)
@@ -165,6 +226,9 @@ def raw_smbios_structure(record_type, formatted, strings):
 
 BEGIN_MARKER = "=== SLOTINV HARNESS BEGIN ==="
 END_MARKER = "=== SLOTINV HARNESS END ==="
+# The test platform's DXE driver reports between these.
+PLATFORM_BEGIN_MARKER = "=== SLOTINV PLATFORM BEGIN ==="
+PLATFORM_END_MARKER = "=== SLOTINV PLATFORM END ==="
 FIELD = re.compile(r"(\S+?)=(\S*)")
 
 
@@ -172,15 +236,15 @@ class Report:
     """The harness's lines: each a tag, its key=value fields and the hex
     lines that followed it."""
 
-    def __init__(self, text):
+    def __init__(self, text, begin_marker=BEGIN_MARKER, end_marker=END_MARKER):
         self.finished = False
         self.entries = []
-        begin = text.find(BEGIN_MARKER)
+        begin = text.find(begin_marker)
         self.started = begin >= 0
         if not self.started:
             return
-        body = text[begin + len(BEGIN_MARKER):]
-        end = body.find(END_MARKER)
+        body = text[begin + len(begin_marker):]
+        end = body.find(end_marker)
         self.finished = end >= 0
         if self.finished:
             body = body[:end]
@@ -350,13 +414,14 @@ def package_strings(package):
     return None
 
 
-def check_package_list(data):
-    """Problems with the exported package list; empty when it is the driver's."""
+def check_package_list(data, guid=DRIVER_FILE_GUID):
+    """Problems with the exported package list; empty when it is the driver's,
+    named by guid."""
     if len(data) < 24:
         return ["package list shorter than its header"]
     problems = []
-    if data[:16] != guid_bytes(DRIVER_FILE_GUID):
-        problems.append("package list GUID is not the driver's file GUID")
+    if data[:16] != guid_bytes(guid):
+        problems.append(f"package list GUID is not {guid}")
     length = struct.unpack_from("<I", data, 16)[0]
     if length != PACKAGE_LIST_LENGTH:
         problems.append(f"package list is {length} bytes, not {PACKAGE_LIST_LENGTH}")

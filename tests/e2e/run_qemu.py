@@ -27,6 +27,7 @@ SCENARIO_DIR = os.path.join(HERE, "scenarios")
 QEMU = os.environ.get("QEMU", "qemu-system-x86_64")
 OVMF_CODE = os.environ.get("OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd")
 OVMF_VARS = os.environ.get("OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd")
+INSERT_TOOL = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "firmware", "ovmf_insert.py")
 BOOT_TIMEOUT = int(os.environ.get("QEMU_BOOT_TIMEOUT", "60"))
 WINDOW_DEVICE = 0x10  # bus-0 slot of the shared-memory device backing the sideband window
 DMIDECODE_COMPLAINTS = ("<OUT OF SPEC>", "<BAD INDEX>", "<TRUNCATED>", "Invalid", "Wrong",
@@ -60,6 +61,7 @@ class Images:
         self.driver = os.path.join(uefi, "SlotInventoryDxe.efi")
         self.empty = os.path.join(uefi, "EmptyDriver.efi")
         self.boardsim = os.path.join(build, "tools", "boardsim")
+        self.build = build
 
     def missing(self):
         return [path for path in (self.harness, self.driver, self.empty) if not os.path.exists(path)]
@@ -71,8 +73,30 @@ def build_volume(volume, images, scenario_text):
     shutil.copyfile(images.harness, os.path.join(boot, "BOOTX64.EFI"))
     shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
     shutil.copyfile(images.empty, os.path.join(volume, "EMPTY.EFI"))
-    with open(os.path.join(volume, "SCENARIO.TXT"), "w", encoding="ascii") as handle:
-        handle.write(scenario_text)
+    write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
+
+
+def build_report_volume(volume, images, scenario_text):
+    """The boot volume of an fv/ boot: the harness as boot option, no driver."""
+    boot = os.path.join(volume, "EFI", "BOOT")
+    os.makedirs(boot, exist_ok=True)
+    shutil.copyfile(images.harness, os.path.join(boot, "BOOTX64.EFI"))
+    write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
+
+
+def build_shell_volume(volume, images, scenario_text):
+    """No default boot loader, so OVMF falls through to its built-in shell,
+    which runs startup.nsh: load the driver, then run the harness."""
+    os.makedirs(volume, exist_ok=True)
+    shutil.copyfile(images.harness, os.path.join(volume, "HARNESS.EFI"))
+    shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
+    write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
+    write_text(os.path.join(volume, "startup.nsh"), lib.shell_startup_script())
+
+
+def write_text(path, text):
+    with open(path, "w", encoding="ascii", newline="") as handle:
+        handle.write(text)
 
 
 def smbios_options(qemu, work):
@@ -92,42 +116,87 @@ def smbios_options(qemu, work):
     return options
 
 
-def qemu_command(board, work, volume, serial, window_path, nic):
+def scenario_options(board, name, work, nic, through_fw_cfg=False):
+    """(QEMU options, scenario text) that make a scenario's machine: machine
+    type, devices, -smbios records, the shared memory backing the sideband
+    window; with through_fw_cfg also the scenario text as the fw_cfg file the
+    test platform's DXE driver reads. Files go into work. Firmware, disks,
+    serial port (or -kernel/-initrd) are the caller's."""
     qemu = board.get("qemu", {})
-    vars_copy = os.path.join(work, "vars.fd")
-    shutil.copyfile(OVMF_VARS, vars_copy)
-    command = [
-        QEMU, "-machine", qemu.get("machine", "q35"), "-m", "256", "-nodefaults",
-        "-nographic", "-monitor", "none", "-serial", f"file:{serial}", "-no-reboot",
-        "-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={OVMF_CODE}",
-        "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}",
-        "-drive", f"file=fat:rw:{volume},format=raw",
-    ]
-    if window_path is not None:
-        command += ["-object", f"memory-backend-file,id=sidebandwin,share=on,mem-path={window_path},"
-                    f"size={lib.WINDOW_SIZE}",
-                    "-device", f"ivshmem-plain,memdev=sidebandwin,bus=pcie.0,addr=0x{WINDOW_DEVICE:x}"]
-    for device in qemu.get("devices", []):
-        command += ["-device", device.replace("{nic}", nic)]
-    return command + smbios_options(qemu, work)
-
-
-def boot(board, name, work, images, nic):
-    """Boots one scenario; returns (serial text, problems)."""
-    volume = os.path.join(work, "volume")
-    shutil.rmtree(volume, ignore_errors=True)
-    window_path = None
+    options = ["-machine", qemu.get("machine", "q35"), "-m", "256"]
     window_device = None
     if lib.window_needed(board):
         window_path = os.path.join(work, "sideband.bin")
         with open(window_path, "wb") as handle:
             handle.write(lib.window_image(board))
         window_device = WINDOW_DEVICE
-    build_volume(volume, images, lib.scenario_text(board, name, window_device))
-    serial = os.path.join(work, "serial.log")
+        options += ["-object", f"memory-backend-file,id=sidebandwin,share=on,mem-path={window_path},"
+                    f"size={lib.WINDOW_SIZE}",
+                    "-device", f"ivshmem-plain,memdev=sidebandwin,bus=pcie.0,addr=0x{WINDOW_DEVICE:x}"]
+    for device in qemu.get("devices", []):
+        options += ["-device", device.replace("{nic}", nic)]
+    options += smbios_options(qemu, work)
+    text = lib.scenario_text(board, name, window_device)
+    if through_fw_cfg:
+        path = os.path.join(work, "fw_cfg-scenario.txt")
+        write_text(path, text)
+        options += ["-fw_cfg", lib.fw_cfg_option(lib.FW_CFG_SCENARIO, path)]
+    return options, text
+
+
+def firmware_options(work, code=OVMF_CODE):
+    """Flash drives: the code image (read-only) and a fresh copy of the variable store."""
+    vars_copy = os.path.join(work, "vars.fd")
+    shutil.copyfile(OVMF_VARS, vars_copy)
+    return ["-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={code}",
+            "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
+
+
+def console_options(serial):
+    return ["-nodefaults", "-nographic", "-monitor", "none", "-serial", f"file:{serial}", "-no-reboot"]
+
+
+def patched_firmware(build, with_driver=True):
+    """OVMF's code image with the test platform's DXE driver and, with_driver,
+    the inventory driver inserted into its DXE volume, built into
+    BUILD/e2e/firmware/ with the product's ovmf_insert.py once per build (again
+    only when an input is newer). Returns its path; raises RuntimeError."""
+    uefi = os.path.join(build, "uefi")
+    files = [os.path.join(uefi, "SlotInventoryTestPlatform.ffs")]
+    if with_driver:
+        files.append(os.path.join(uefi, "SlotInventoryDxe.ffs"))
+    missing = [path for path in files if not os.path.exists(path)]
+    if missing:
+        raise RuntimeError(f"build the firmware files first; missing {', '.join(missing)}")
+    out_dir = os.path.join(build, "e2e", "firmware")
+    os.makedirs(out_dir, exist_ok=True)
+    out = os.path.join(out_dir, "OVMF_CODE_fv.fd" if with_driver else "OVMF_CODE_platform.fd")
+    inputs = files + [OVMF_CODE, INSERT_TOOL]
+    if os.path.exists(out) and all(os.path.getmtime(out) >= os.path.getmtime(p) for p in inputs):
+        return out
+    partial = out + ".partial"
+    result = subprocess.run([sys.executable, INSERT_TOOL, OVMF_CODE, partial] + files,
+                            capture_output=True, text=True, timeout=300)
+    if result.returncode != 0 or not os.path.exists(partial):
+        if os.path.exists(partial):
+            os.remove(partial)
+        raise RuntimeError(f"ovmf_insert.py failed ({result.returncode}): "
+                           f"{(result.stderr or result.stdout).strip()[:300]}")
+    os.replace(partial, out)
+    return out
+
+
+def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False):
+    """(command, scenario text) of one boot from a FAT directory."""
+    options, text = scenario_options(board, name, work, nic, through_fw_cfg)
+    command = [QEMU] + options + console_options(serial) + firmware_options(work, code)
+    return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
+
+
+def run_command(command, work, serial):
+    """Runs one boot; returns (serial text, problems, seconds)."""
     if os.path.exists(serial):
         os.remove(serial)
-    command = qemu_command(board, work, volume, serial, window_path, nic)
     with open(os.path.join(work, "qemu-command.txt"), "w", encoding="utf-8") as handle:
         handle.write(" ".join(command) + "\n")
     problems = []
@@ -149,19 +218,49 @@ def boot(board, name, work, images, nic):
     return text, problems, elapsed
 
 
+def boot(board, name, work, images, nic):
+    """Boots one scenario with the harness loading the driver; returns (serial text, problems, seconds)."""
+    volume = os.path.join(work, "volume")
+    shutil.rmtree(volume, ignore_errors=True)
+    serial = os.path.join(work, "serial.log")
+    command, text = qemu_command(board, work, volume, serial, nic, name)
+    build_volume(volume, images, text)
+    return run_command(command, work, serial)
+
+
+def boot_from_firmware(board, name, work, images, nic, kind):
+    """Boots one fv/ or shell/ scenario on the patched firmware: the test
+    platform's driver reads the scenario from fw_cfg, the DXE core (fv) or the
+    shell (shell) runs the inventory driver, the harness only reports."""
+    code = patched_firmware(images.build, with_driver=(kind == "fv"))
+    volume = os.path.join(work, "volume")
+    shutil.rmtree(volume, ignore_errors=True)
+    serial = os.path.join(work, "serial.log")
+    command, _ = qemu_command(board, work, volume, serial, nic, name, code, through_fw_cfg=True)
+    (build_report_volume if kind == "fv" else build_shell_volume)(
+        volume, images, lib.report_only_text(board, f"{kind}/{name}"))
+    return run_command(command, work, serial)
+
+
 # --- Checks -----------------------------------------------------------------
 
-def check_setup(report, board, window_wanted):
-    problems = []
+def check_started(report, who):
     if not report.started:
-        return ["harness never started (no begin marker on the serial port)"]
+        return [f"{who} never started (no begin marker on the serial port)"]
     if not report.finished:
-        problems.append("harness report ends early (no end marker)")
+        return [f"{who} report ends early (no end marker)"]
+    return []
+
+
+def check_setup(report, board, window_wanted, who="harness"):
+    problems = check_started(report, who)
+    if not report.started:
+        return problems
     scenario = report.first("scenario")
     if lib.field_int(report.first("scenario-file"), "status", 1) != 0:
-        problems.append("harness could not read SCENARIO.TXT")
+        problems.append(f"{who} could not read its scenario")
     elif lib.field_int(scenario, "rejected", 0) != 0:
-        problems.append("harness rejected lines of SCENARIO.TXT")
+        problems.append(f"{who} rejected lines of its scenario")
     if lib.field_int(report.first("register-access"), "status", 1) != 0:
         problems.append("register-access protocol not installed")
     if window_wanted:
@@ -235,14 +334,14 @@ def check_topology(report, board):
     return problems
 
 
-def check_package_list(report):
+def check_package_list(report, guid=lib.DRIVER_FILE_GUID):
     lists = report.all("hii")
     registered = [entry for entry in lists if entry["hex"]]
     if not registered:
-        return ["no package list with the driver's GUID in the HII database"]
+        return [f"no package list named {guid} in the HII database"]
     if len(registered) > 1:
-        return [f"{len(registered)} package lists with the driver's GUID"]
-    return lib.check_package_list(registered[0]["hex"])
+        return [f"{len(registered)} package lists named {guid}"]
+    return lib.check_package_list(registered[0]["hex"], guid)
 
 
 def run_dmidecode(dump_path, work):
@@ -305,33 +404,65 @@ def compare_with_simulator(records, board_path, work, images):
     return lib.compare_inventory(records, expected)
 
 
-def run_scenario(board_path, build, images, nic, verbose):
-    name = os.path.splitext(os.path.basename(board_path))[0]
-    work = os.path.join(build, "e2e", name)
-    os.makedirs(work, exist_ok=True)
-    try:
-        board = lib.load_board(board_path)
-        window_wanted = lib.window_needed(board)
-        text, problems, elapsed = boot(board, name, work, images, nic)
-    except (lib.BoardError, KeyError, ValueError, OSError) as error:
-        return name, [f"scenario not run: {error}"], 0.0
+def check_records(report, board, board_path, work, images):
+    """The published table: dmidecode's view, no earlier Type 9/41, the simulator's records."""
+    dump = lib.dump_image(report)
+    if dump is None:
+        return ["no SMBIOS table in the report"]
+    dump_path = os.path.join(work, "smbios.dump")
+    with open(dump_path, "wb") as handle:
+        handle.write(dump)
+    records = lib.dump_records(dump)
+    return (run_dmidecode(dump_path, work) + check_no_earlier_records(records, board) +
+            compare_with_simulator(records, board_path, work, images))
+
+
+def check_app_boot(text, board, board_path, work, images):
     report = lib.Report(text)
-    problems += check_setup(report, board, window_wanted)
+    problems = check_setup(report, board, lib.window_needed(board))
     if report.started:
         problems += check_driver(report, board)
         problems += check_topology(report, board)
         problems += check_package_list(report)
-        dump = lib.dump_image(report)
-        if dump is None:
-            problems.append("no SMBIOS table in the report")
+        problems += check_records(report, board, board_path, work, images)
+    return problems
+
+
+def check_firmware_boot(text, board, board_path, work, images, kind):
+    """fv/ and shell/ boots: the platform driver's set-up, then the harness's report."""
+    platform = lib.Report(text, lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
+    problems = check_setup(platform, board, lib.window_needed(board), "test platform driver")
+    if platform.started:
+        problems += check_topology(platform, board)
+    report = lib.Report(text)
+    problems += check_started(report, "harness")
+    if report.started:
+        problems += lib.check_origin(report, kind)
+        origin = report.first("origin")
+        guid = lib.DRIVER_FILE_GUID
+        if kind == "shell" and origin is not None:
+            guid = origin["fields"].get("package-list", guid)
+        problems += check_package_list(report, guid)
+        problems += check_records(report, board, board_path, work, images)
+    return problems
+
+
+def run_scenario(board_path, build, images, nic, verbose, kind="app"):
+    """Boots one scenario one way; returns (line name, problems, seconds)."""
+    base = os.path.splitext(os.path.basename(board_path))[0]
+    name = base if kind == "app" else f"{kind}/{base}"
+    work = os.path.join(build, "e2e", name)
+    os.makedirs(work, exist_ok=True)
+    try:
+        board = lib.load_board(board_path)
+        if kind == "app":
+            text, problems, elapsed = boot(board, base, work, images, nic)
+            problems += check_app_boot(text, board, board_path, work, images)
         else:
-            dump_path = os.path.join(work, "smbios.dump")
-            with open(dump_path, "wb") as handle:
-                handle.write(dump)
-            records = lib.dump_records(dump)
-            problems += run_dmidecode(dump_path, work)
-            problems += check_no_earlier_records(records, board)
-            problems += compare_with_simulator(records, board_path, work, images)
+            text, problems, elapsed = boot_from_firmware(board, base, work, images, nic, kind)
+            problems += check_firmware_boot(text, board, board_path, work, images, kind)
+    except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError) as error:
+        return name, [f"scenario not run: {error}"], 0.0
     if verbose:
         print(f"  {name}: boot {elapsed:.1f} s, artifacts in {work}")
     return name, problems, elapsed
@@ -362,13 +493,18 @@ def main():
     nic = network_device()
     failed = 0
     for path in scenarios:
-        name, problems, _ = run_scenario(path, build, images, nic, args.verbose)
-        if problems:
-            failed += 1
-            print(f"{name} FAIL: " + "; ".join(problems))
-        else:
-            print(f"{name} PASS")
-        sys.stdout.flush()
+        try:
+            kinds = lib.board_boots(lib.load_board(path))
+        except (lib.BoardError, ValueError, OSError):
+            kinds = ["app"]  # run_scenario reports what is wrong with the file
+        for kind in kinds:
+            name, problems, _ = run_scenario(path, build, images, nic, args.verbose, kind)
+            if problems:
+                failed += 1
+                print(f"{name} FAIL: " + "; ".join(problems))
+            else:
+                print(f"{name} PASS")
+            sys.stdout.flush()
     return 1 if failed else 0
 
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "include/guids.h"
-#include "uefi/harness/config_space.cpp"
-#include "uefi/harness/harness_uefi.h"
-#include "uefi/harness/scenario.cpp"
+#include "uefi/test_common/config_space.cpp"
+#include "uefi/test_common/test_uefi.h"
+#include "uefi/test_common/scenario.cpp"
 
 namespace {
 
@@ -26,7 +26,7 @@ std::string Area(const EarlierRecord &record) {
 TEST(HarnessScenario, ReadsEveryKey) {
   Scenario s = Parse(
       "# comment\r\nname=cards\r\nsocket0=0x30001000\r\nsocket1=1615872000\r\nwindow=0x10\r\n"
-      "platformlang=fr-FR\r\nsmbios=9:Slot A|Slot B\r\nsmbios=41\r\nprobes=1\r\nfuture=ignored");
+      "platformlang=fr-FR\r\nsmbios=9:Slot A|Slot B\r\nsmbios=41\r\nprobes=1\r\nreport=1\r\nfuture=ignored");
   EXPECT_STREQ(s.Name, "cards");
   EXPECT_EQ(s.SocketWord[0], 0x30001000u);
   EXPECT_EQ(s.SocketWord[1], 0x60504000u);
@@ -40,6 +40,7 @@ TEST(HarnessScenario, ReadsEveryKey) {
   EXPECT_EQ(s.Records[1].Type, 41);
   EXPECT_EQ(Area(s.Records[1]), std::string("\0\0", 2));
   EXPECT_TRUE(s.Probes);
+  EXPECT_TRUE(s.ReportOnly);
   EXPECT_EQ(s.RejectedLines, 0u);
 }
 

@@ -1,7 +1,7 @@
 #include "uefi/harness/images.h"
 
 #include "include/guids.h"
-#include "uefi/harness/console.h"
+#include "uefi/test_common/console.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void BuildFirmwareFilePath(const EFI_GUID &FileGuid, FirmwareFilePath *Path) {
 }
 
 // What the loaded image's FilePath starts with, as the driver will see it.
-void ReportLoadedFilePath(const HarnessContext &Context, EFI_HANDLE Image) {
+void ReportLoadedFilePath(const FirmwareContext &Context, EFI_HANDLE Image) {
   VOID *interface = nullptr;
   EFI_STATUS status =
       Context.BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
@@ -52,7 +52,7 @@ void ReportImageRun(const ImageRun &Run) {
   PutNewLine();
 }
 
-ImageRun LoadAndStart(const HarnessContext &Context, const CHAR8 *Label, UINT8 *Data, UINTN Size,
+ImageRun LoadAndStart(const FirmwareContext &Context, const CHAR8 *Label, UINT8 *Data, UINTN Size,
                       const EFI_GUID &FileGuid) {
   ImageRun run = {EFI_NOT_STARTED, EFI_NOT_STARTED, 0, Size};
   FirmwareFilePath path;
@@ -82,7 +82,7 @@ bool ExportedListMatches(const EFI_HII_PACKAGE_LIST_HEADER *List, UINTN Size, co
   return Size >= sizeof(EFI_HII_PACKAGE_LIST_HEADER) && GuidsEqual(List->PackageListGuid, Guid);
 }
 
-void ReportPackageList(const HarnessContext &Context, EFI_HII_DATABASE_PROTOCOL *Database,
+void ReportPackageList(const FirmwareContext &Context, EFI_HII_DATABASE_PROTOCOL *Database,
                        EFI_HII_HANDLE Handle, const EFI_GUID &Guid) {
   auto exportLists = Service<EFI_HII_DATABASE_EXPORT_PACKS>(Database->ExportPackageLists);
   UINTN size = 0;
@@ -108,7 +108,7 @@ void ReportPackageList(const HarnessContext &Context, EFI_HII_DATABASE_PROTOCOL 
 
 }  // namespace
 
-ImageRun RunDriverImage(const HarnessContext &Context, const CHAR8 *Label, const CHAR16 *Path,
+ImageRun RunDriverImage(const FirmwareContext &Context, const CHAR8 *Label, const CHAR16 *Path,
                         const EFI_GUID &FileGuid) {
   UINT8 *data = nullptr;
   UINTN size = 0;
@@ -126,7 +126,7 @@ ImageRun RunDriverImage(const HarnessContext &Context, const CHAR8 *Label, const
   return run;
 }
 
-void ReportPackageLists(const HarnessContext &Context, const EFI_GUID &Guid) {
+void ReportPackageLists(const FirmwareContext &Context, const EFI_GUID &Guid) {
   VOID *interface = nullptr;
   EFI_STATUS status = Context.BootServices->LocateProtocol(&EFI_HII_DATABASE_PROTOCOL_GUID, nullptr,
                                                            &interface);

@@ -1,7 +1,7 @@
-#include "uefi/harness/config_space.h"
+#include "uefi/test_common/config_space.h"
 
 #include "include/guids.h"
-#include "uefi/harness/harness_uefi.h"
+#include "uefi/test_common/test_uefi.h"
 
 namespace {
 
@@ -57,8 +57,10 @@ void FillAbsentPage(UINT8 *Page) {
   }
 }
 
+void UseConfigSpaceMap(const ConfigSpaceMap &Map) { gMap = Map; }
+
 EFI_STATUS InstallRegisterAccess(EFI_BOOT_SERVICES *BootServices, const ConfigSpaceMap &Map) {
-  gMap = Map;
+  UseConfigSpaceMap(Map);
   EFI_HANDLE handle = nullptr;
   auto install = Service<EFI_INSTALL_PROTOCOL_INTERFACE>(BootServices->InstallProtocolInterface);
   return install(&handle, &REGISTER_ACCESS_PROTOCOL_GUID, EFI_NATIVE_INTERFACE, &gRegisterAccess);

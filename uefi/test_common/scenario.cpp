@@ -1,4 +1,4 @@
-#include "uefi/harness/scenario.h"
+#include "uefi/test_common/scenario.h"
 
 namespace {
 
@@ -157,6 +157,10 @@ bool ApplyLine(Span Key, Span Value, Scenario *Out) {
   }
   if (SpanEquals(Key, "probes")) {
     Out->Probes = SpanEquals(Value, "1");
+    return true;
+  }
+  if (SpanEquals(Key, "report")) {
+    Out->ReportOnly = SpanEquals(Value, "1");
     return true;
   }
   return true;

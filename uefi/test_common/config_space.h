@@ -27,7 +27,10 @@ UINTN MapConfigAddress(const ConfigSpaceMap &Map, UINT32 DescriptorWord0);
 void FillSocketPage(UINT8 *Page, UINT32 SocketWord);
 void FillAbsentPage(UINT8 *Page);
 
-// Installs the protocol on a new handle. The map is copied and stays in force.
+// Puts a map in force for ConfigAddress. The map is copied.
+void UseConfigSpaceMap(const ConfigSpaceMap &Map);
+
+// Puts the map in force and installs the protocol on a new handle.
 EFI_STATUS InstallRegisterAccess(EFI_BOOT_SERVICES *BootServices, const ConfigSpaceMap &Map);
 
 // Address of a function's configuration space through the installed map.

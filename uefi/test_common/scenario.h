@@ -1,5 +1,6 @@
-// The harness's scenario: a few `key=value` lines in SCENARIO.TXT on the boot
-// volume, written by the runner.
+// The test platform's scenario: a few `key=value` lines written by the runner,
+// in SCENARIO.TXT on the harness's boot volume, or handed to the firmware as
+// the fw_cfg file opt/slotinv/scenario for the test platform's DXE driver.
 //
 //   name=<text>              scenario name, echoed in the report
 //   socket0=<number>         socket bus-number word served at 00:08.2 offset 0xCC
@@ -9,6 +10,8 @@
 //   platformlang=<code>|-    set PlatformLang to <code>, or delete it with "-"
 //   smbios=<type>[:s1|s2..]  an earlier record of that type, with its strings
 //   probes=1                 after the dump, probe the SMBIOS protocol itself
+//   report=1                 the harness only reports: the platform driver set
+//                            the machine up and the firmware ran the driver
 //
 // Numbers are decimal or 0x-prefixed hex. '#' starts a comment line; unknown
 // keys are ignored so older harnesses read newer files.
@@ -38,6 +41,7 @@ struct Scenario {
   UINTN RecordCount;
   EarlierRecord Records[SCENARIO_RECORD_LIMIT];
   bool Probes;
+  bool ReportOnly;
   UINTN RejectedLines;  // lines whose value could not be read
 };
 

@@ -1,4 +1,4 @@
-#include "uefi/harness/platform.h"
+#include "uefi/test_common/firmware_access.h"
 
 #include "include/guids.h"
 
@@ -6,6 +6,20 @@ namespace {
 
 constexpr CHAR8 RSDP_SIGNATURE[8] = {'R', 'S', 'D', ' ', 'P', 'T', 'R', ' '};
 constexpr UINTN XSDT_ENTRIES_OFFSET = sizeof(ACPI_DESCRIPTION_HEADER);
+
+// q35's host bridge (Intel 82G33 MCH) at 00:00.0 and its PCIEXBAR register,
+// reached through the legacy configuration ports.
+constexpr UINT16 PCI_CONFIG_ADDRESS_PORT = 0xCF8;
+constexpr UINT16 PCI_CONFIG_DATA_PORT = 0xCFC;
+constexpr UINT32 PCI_CONFIG_ENABLE = 0x80000000;
+constexpr UINT32 Q35_HOST_BRIDGE_ID = 0x29C08086;
+constexpr UINT32 Q35_PCIEXBAR = 0x60;
+constexpr UINT32 PCIEXBAR_ENABLE = 0x1;
+constexpr UINT32 PCIEXBAR_LENGTH_SHIFT = 1;
+constexpr UINT32 PCIEXBAR_LENGTH_MASK = 0x3;
+constexpr UINT64 PCIEXBAR_BASE_MASK = 0x7FF0000000ULL;
+// Buses decoded for each length encoding: 256, 128 and 64 MiB.
+constexpr UINT8 PCIEXBAR_END_BUS[] = {0xFF, 0x7F, 0x3F};
 
 UINT64 LoadUnaligned64(const UINT8 *Bytes) {
   UINT64 value = 0;
@@ -15,7 +29,7 @@ UINT64 LoadUnaligned64(const UINT8 *Bytes) {
   return value;
 }
 
-EFI_STATUS OpenVolumeRoot(const HarnessContext &Context, EFI_FILE_PROTOCOL **Root) {
+EFI_STATUS OpenVolumeRoot(const FirmwareContext &Context, EFI_FILE_PROTOCOL **Root) {
   VOID *interface = nullptr;
   EFI_STATUS status = Context.BootServices->HandleProtocol(
       Context.ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
@@ -45,7 +59,7 @@ EFI_STATUS MeasureFile(EFI_FILE_PROTOCOL *File, UINTN *Size) {
   return status;
 }
 
-EFI_STATUS ReadOpenFile(const HarnessContext &Context, EFI_FILE_PROTOCOL *File, UINT8 **Data,
+EFI_STATUS ReadOpenFile(const FirmwareContext &Context, EFI_FILE_PROTOCOL *File, UINT8 **Data,
                         UINTN *Size) {
   UINTN size = 0;
   EFI_STATUS status = MeasureFile(File, &size);
@@ -72,7 +86,7 @@ EFI_STATUS ReadOpenFile(const HarnessContext &Context, EFI_FILE_PROTOCOL *File, 
   return EFI_SUCCESS;
 }
 
-const ACPI_DESCRIPTION_HEADER *FindXsdt(const HarnessContext &Context) {
+const ACPI_DESCRIPTION_HEADER *FindXsdt(const FirmwareContext &Context) {
   auto *rsdp = static_cast<const ACPI_RSDP *>(FindConfigurationTable(Context, EFI_ACPI_20_TABLE_GUID));
   if (rsdp == nullptr || rsdp->Revision < 2 || rsdp->XsdtAddress == 0) {
     return nullptr;
@@ -99,36 +113,12 @@ const ACPI_DESCRIPTION_HEADER *FindAcpiTable(const ACPI_DESCRIPTION_HEADER *Xsdt
   return nullptr;
 }
 
-}  // namespace
-
-EFI_STATUS ReadVolumeFile(const HarnessContext &Context, const CHAR16 *Path, UINT8 **Data,
-                          UINTN *Size) {
-  EFI_FILE_PROTOCOL *root = nullptr;
-  EFI_STATUS status = OpenVolumeRoot(Context, &root);
-  if (EFI_ERROR(status)) {
-    return status;
-  }
-  EFI_FILE_PROTOCOL *file = nullptr;
-  status = root->Open(root, &file, Path, EFI_FILE_MODE_READ, 0);
-  if (!EFI_ERROR(status)) {
-    status = ReadOpenFile(Context, file, Data, Size);
-    file->Close(file);
-  }
-  root->Close(root);
-  return status;
+UINT32 HostBridgeRead32(UINT32 Offset) {
+  IoWrite32(PCI_CONFIG_ADDRESS_PORT, PCI_CONFIG_ENABLE | Offset);
+  return IoRead32(PCI_CONFIG_DATA_PORT);
 }
 
-VOID *FindConfigurationTable(const HarnessContext &Context, const EFI_GUID &Guid) {
-  const EFI_SYSTEM_TABLE *table = Context.SystemTable;
-  for (UINTN i = 0; i < table->NumberOfTableEntries; i++) {
-    if (GuidsEqual(table->ConfigurationTable[i].VendorGuid, Guid)) {
-      return table->ConfigurationTable[i].VendorTable;
-    }
-  }
-  return nullptr;
-}
-
-EFI_STATUS FindEcamWindow(const HarnessContext &Context, ConfigSpaceMap *Map) {
+EFI_STATUS FindMcfgWindow(const FirmwareContext &Context, ConfigSpaceMap *Map) {
   const ACPI_DESCRIPTION_HEADER *xsdt = FindXsdt(Context);
   if (xsdt == nullptr) {
     return EFI_NOT_FOUND;
@@ -151,6 +141,63 @@ EFI_STATUS FindEcamWindow(const HarnessContext &Context, ConfigSpaceMap *Map) {
   return EFI_NOT_FOUND;
 }
 
+EFI_STATUS FindPciexbarWindow(ConfigSpaceMap *Map) {
+  if (HostBridgeRead32(0) != Q35_HOST_BRIDGE_ID) {
+    return EFI_NOT_FOUND;
+  }
+  UINT64 bar = HostBridgeRead32(Q35_PCIEXBAR) | static_cast<UINT64>(HostBridgeRead32(Q35_PCIEXBAR + 4)) << 32;
+  UINT32 length = static_cast<UINT32>(bar >> PCIEXBAR_LENGTH_SHIFT) & PCIEXBAR_LENGTH_MASK;
+  if ((bar & PCIEXBAR_ENABLE) == 0 || length >= sizeof(PCIEXBAR_END_BUS)) {
+    return EFI_NOT_FOUND;
+  }
+  Map->EcamBase = bar & PCIEXBAR_BASE_MASK;
+  Map->StartBus = 0;
+  Map->EndBus = PCIEXBAR_END_BUS[length];
+  return EFI_SUCCESS;
+}
+
+}  // namespace
+
+EFI_STATUS ReadVolumeFile(const FirmwareContext &Context, const CHAR16 *Path, UINT8 **Data,
+                          UINTN *Size) {
+  EFI_FILE_PROTOCOL *root = nullptr;
+  EFI_STATUS status = OpenVolumeRoot(Context, &root);
+  if (EFI_ERROR(status)) {
+    return status;
+  }
+  EFI_FILE_PROTOCOL *file = nullptr;
+  status = root->Open(root, &file, Path, EFI_FILE_MODE_READ, 0);
+  if (!EFI_ERROR(status)) {
+    status = ReadOpenFile(Context, file, Data, Size);
+    file->Close(file);
+  }
+  root->Close(root);
+  return status;
+}
+
+VOID *FindConfigurationTable(const FirmwareContext &Context, const EFI_GUID &Guid) {
+  const EFI_SYSTEM_TABLE *table = Context.SystemTable;
+  for (UINTN i = 0; i < table->NumberOfTableEntries; i++) {
+    if (GuidsEqual(table->ConfigurationTable[i].VendorGuid, Guid)) {
+      return table->ConfigurationTable[i].VendorTable;
+    }
+  }
+  return nullptr;
+}
+
+EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map, EcamSource *Source) {
+  *Source = EcamSource::Mcfg;
+  EFI_STATUS status = FindMcfgWindow(Context, Map);
+  if (EFI_ERROR(status)) {
+    *Source = EcamSource::Pciexbar;
+    status = FindPciexbarWindow(Map);
+  }
+  if (EFI_ERROR(status)) {
+    *Source = EcamSource::None;
+  }
+  return status;
+}
+
 UINT8 MmioRead8(UINTN Address) { return *reinterpret_cast<volatile UINT8 *>(Address); }
 UINT16 MmioRead16(UINTN Address) { return *reinterpret_cast<volatile UINT16 *>(Address); }
 UINT32 MmioRead32(UINTN Address) { return *reinterpret_cast<volatile UINT32 *>(Address); }
@@ -158,3 +205,18 @@ void MmioWrite16(UINTN Address, UINT16 Value) { *reinterpret_cast<volatile UINT1
 void MmioWrite32(UINTN Address, UINT32 Value) { *reinterpret_cast<volatile UINT32 *>(Address) = Value; }
 
 UINT64 ReadTimeStampCounter() { return __builtin_ia32_rdtsc(); }
+
+UINT8 IoRead8(UINT16 Port) {
+  UINT8 value;
+  __asm__ volatile("inb %1, %0" : "=a"(value) : "Nd"(Port));
+  return value;
+}
+
+UINT32 IoRead32(UINT16 Port) {
+  UINT32 value;
+  __asm__ volatile("inl %1, %0" : "=a"(value) : "Nd"(Port));
+  return value;
+}
+
+void IoWrite16(UINT16 Port, UINT16 Value) { __asm__ volatile("outw %0, %1" : : "a"(Value), "Nd"(Port)); }
+void IoWrite32(UINT16 Port, UINT32 Value) { __asm__ volatile("outl %0, %1" : : "a"(Value), "Nd"(Port)); }

@@ -3,7 +3,7 @@
 // firmware produced so the runner can check the board file against it.
 #pragma once
 
-#include "uefi/harness/platform.h"
+#include "uefi/test_common/firmware_access.h"
 
 // Physical address the window BAR is moved to: with a 1 MiB BAR, port 0xAE of
 // the sideband window (0xFDAE0000) falls 0xE0000 into the shared memory.

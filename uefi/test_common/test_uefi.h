@@ -1,10 +1,10 @@
-// Firmware interfaces the test harness calls beyond those the driver uses:
-// image services, file access, variables, reset, ACPI and SMBIOS entry points
-// (UEFI 2.10 chapters 4, 7, 8, 13; ACPI 6.4 chapter 5; PCI Firmware 3.3 MCFG;
-// SMBIOS 3.x chapter 5).
+// Firmware interfaces the test code calls beyond those the driver uses:
+// image services, handle lookup, file access, variables, reset, ACPI and
+// SMBIOS entry points (UEFI 2.10 chapters 4, 7, 8, 10, 13; PI 1.8 volume 3;
+// ACPI 6.4 chapter 5; PCI Firmware 3.3 MCFG; SMBIOS 3.x chapter 5).
 //
 // The shared boot and runtime service tables declare these members as plain
-// pointers; the harness calls them through the prototypes below.
+// pointers; the test code calls them through the prototypes below.
 #pragma once
 
 #include "include/uefi_hii.h"
@@ -37,6 +37,16 @@ typedef EFI_STATUS(EFIAPI *EFI_IMAGE_LOAD)(BOOLEAN BootPolicy, EFI_HANDLE Parent
                                            UINTN SourceSize, EFI_HANDLE *ImageHandle);
 typedef EFI_STATUS(EFIAPI *EFI_IMAGE_START)(EFI_HANDLE ImageHandle, UINTN *ExitDataSize,
                                             CHAR16 **ExitData);
+enum EFI_LOCATE_SEARCH_TYPE : UINT32 {
+  AllHandles = 0,
+  ByRegisterNotify = 1,
+  ByProtocol = 2,
+};
+
+typedef EFI_STATUS(EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType,
+                                                     const EFI_GUID *Protocol, VOID *SearchKey,
+                                                     UINTN *NoHandles, EFI_HANDLE **Buffer);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
 typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 WatchdogCode,
                                                    UINTN DataSize, CHAR16 *WatchdogData);
 
@@ -218,7 +228,19 @@ static_assert(sizeof(SMBIOS_ENTRY_POINT_30) == 0x18);
 static_assert(OFFSET_OF(SMBIOS_ENTRY_POINT_30, TableMaximumSize) == 0x0C);
 static_assert(OFFSET_OF(SMBIOS_ENTRY_POINT_30, TableAddress) == 0x10);
 
+// --- Device-path nodes beyond the firmware-file node (UEFI 2.10, 10.3.5) ----
+
+inline constexpr UINT8 MEDIA_FILEPATH_DP = 0x04;
+inline constexpr UINT8 MEDIA_PIWG_FW_VOL_DP = 0x07;
+
 // --- GUIDs ------------------------------------------------------------------
+
+inline constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
+    0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+// EFI_FIRMWARE_VOLUME2_PROTOCOL (PI 1.8, volume 3, 3.4.1): on every handle
+// the DXE core makes for a firmware volume.
+inline constexpr EFI_GUID EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID = {
+    0x220E73B6, 0x6BDB, 0x4413, {0x84, 0x05, 0xB9, 0x74, 0xB1, 0x08, 0x61, 0x9A}};
 
 inline constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};

@@ -1,4 +1,4 @@
-#include "uefi/harness/console.h"
+#include "uefi/test_common/console.h"
 
 namespace {
 

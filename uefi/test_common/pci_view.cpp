@@ -1,6 +1,6 @@
-#include "uefi/harness/pci_view.h"
+#include "uefi/test_common/pci_view.h"
 
-#include "uefi/harness/console.h"
+#include "uefi/test_common/console.h"
 
 namespace {
 

@@ -1,0 +1,52 @@
+# add_firmware_file(NAME GUID guid DEPEX source.depex [UI name] [VERSION text] [TYPE type])
+# wraps NAME.efi (built by add_efi_image in this directory) as NAME.ffs, with its
+# dependency expression compiled from a readable source to NAME.depex beside it.
+set(FIRMWARE_TOOLS ${CMAKE_SOURCE_DIR}/tools/firmware)
+set(FIRMWARE_TOOL_SOURCES ${FIRMWARE_TOOLS}/pi_firmware.py ${FIRMWARE_TOOLS}/make_depex.py
+    ${FIRMWARE_TOOLS}/make_ffs.py)
+
+function(add_firmware_file name)
+  cmake_parse_arguments(PARSE_ARGV 1 FFS "" "GUID;DEPEX;UI;VERSION;TYPE" "")
+  if(NOT FFS_GUID OR NOT FFS_DEPEX)
+    message(FATAL_ERROR "add_firmware_file(${name}): GUID and DEPEX are required")
+  endif()
+  if(NOT FFS_TYPE)
+    set(FFS_TYPE driver)
+  endif()
+  set(image ${CMAKE_CURRENT_BINARY_DIR}/${name}.efi)
+  set(depex ${CMAKE_CURRENT_BINARY_DIR}/${name}.depex)
+  set(ffs ${CMAKE_CURRENT_BINARY_DIR}/${name}.ffs)
+  set(optional)
+  if(FFS_UI)
+    list(APPEND optional --ui ${FFS_UI})
+  endif()
+  if(FFS_VERSION)
+    list(APPEND optional --version ${FFS_VERSION})
+  endif()
+  add_custom_command(
+    OUTPUT ${depex}
+    COMMAND python3 ${FIRMWARE_TOOLS}/make_depex.py ${FFS_DEPEX} ${depex}
+    DEPENDS ${FFS_DEPEX} ${FIRMWARE_TOOL_SOURCES}
+    COMMENT "Depex ${name}.depex"
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${ffs}
+    COMMAND python3 ${FIRMWARE_TOOLS}/make_ffs.py --guid ${FFS_GUID} --type ${FFS_TYPE}
+            --pe32 ${image} --depex ${depex} ${optional} -o ${ffs}
+    DEPENDS ${image} ${depex} ${FIRMWARE_TOOL_SOURCES}
+    COMMENT "Firmware file ${name}.ffs"
+    VERBATIM)
+  add_custom_target(${name}_ffs ALL DEPENDS ${ffs})
+  add_dependencies(${name}_ffs ${name}_efi)
+endfunction()
+
+# inf_define(INF KEY VAR) reads KEY's value from an INF's [Defines].
+function(inf_define inf key var)
+  file(STRINGS ${inf} lines REGEX "^[ \t]*${key}[ \t]*=")
+  list(LENGTH lines count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "${inf}: expected one ${key}, found ${count}")
+  endif()
+  string(REGEX REPLACE "^[ \t]*${key}[ \t]*=[ \t]*([^ \t#]+).*$" "\\1" value "${lines}")
+  set(${var} ${value} PARENT_SCOPE)
+endfunction()

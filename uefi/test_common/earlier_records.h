@@ -1,0 +1,25 @@
+// Records an earlier SMBIOS producer would have added before the driver runs,
+// built from the scenario, and the scratch buffer records are assembled in.
+#pragma once
+
+#include "include/pi_smbios.h"
+#include "uefi/test_common/firmware_access.h"
+#include "uefi/test_common/scenario.h"
+
+// Large enough for any record the test code builds (formatted area, strings).
+inline constexpr UINTN RECORD_SCRATCH_SIZE = 512;
+
+struct RecordScratch {
+  UINT8 Bytes[RECORD_SCRATCH_SIZE];
+  UINTN Length;
+};
+
+void ClearScratch(RecordScratch *Scratch);
+EFI_STATUS AddScratch(EFI_SMBIOS_PROTOCOL *Smbios, RecordScratch *Scratch,
+                      EFI_SMBIOS_HANDLE *Handle);
+
+EFI_SMBIOS_PROTOCOL *LocateSmbios(const FirmwareContext &Context);
+
+// Adds the scenario's earlier records through the protocol, as another
+// producer would, and prints each outcome.
+void AddEarlierRecords(const FirmwareContext &Context, const Scenario &Plan);
