@@ -26,10 +26,11 @@ import e2e_lib as lib  # noqa: E402
 import linux_guest as guest  # noqa: E402
 import run_qemu  # noqa: E402
 
-# Between them: every onboard device answering (s1); QEMU's own Type 41
-# record naming 00:17.0, purged, and the sSATA controller absent, so its
-# record disabled (s3).
-SCENARIOS = ["s1_cards_straps_000", "s3_earlier_records_fr"]
+# Between them: every onboard device answering (s1); an SMBIOS 3.0 entry
+# point and every onboard device absent, so every Type 41 record disabled
+# (s2); QEMU's own Type 41 record naming 00:17.0, purged, and the sSATA
+# controller absent (s3).
+SCENARIOS = ["s1_cards_straps_000", "s2_window_ids", "s3_earlier_records_fr"]
 BOOT_TIMEOUT = int(os.environ.get("LINUX_BOOT_TIMEOUT", "240"))
 KERNEL_ARGUMENTS = "console=ttyS0 panic=-1 rdinit=/init"
 
