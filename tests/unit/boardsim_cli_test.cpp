@@ -205,7 +205,8 @@ TEST_F(BoardsimCompare, UnreadableTablesAndBadBoardsAreRefused) {
     EXPECT_NE(outcome.output.find(c.message), std::string::npos) << outcome.output;
   }
   EXPECT_EQ(Boardsim(board_ + " --compare " + dir_ + "/absent.bin").status, 2);
-  Outcome badBoard = Compare(dump_, WriteBoard("bad_compare_board.json", "{\"straps\": 1}"));
+  std::ofstream(dir_ + "/bad.json") << "{\"straps\": 1}";
+  Outcome badBoard = Compare(dump_, dir_ + "/bad.json");
   EXPECT_EQ(badBoard.status, 2) << badBoard.output;
   EXPECT_NE(badBoard.output.find("straps"), std::string::npos) << badBoard.output;
 }
