@@ -29,7 +29,7 @@ whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-1000000}
 
 declare -A max_len=([record_strings]=1200 [pick_best_language]=512 [lookup_driver_string]=300
                     [register_string_packages]=8192 [whole_driver]=1024
-                    [table_dump]=4096)
+                    [table_dump]=1024)
 
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

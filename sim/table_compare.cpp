@@ -1,6 +1,8 @@
 #include "sim/table_compare.h"
 
 #include <cstdio>
+#include <map>
+#include <utility>
 
 #include "include/smbios_records.h"
 
@@ -61,12 +63,27 @@ int ByteAt(const SmbiosRecord &record, size_t offset) {
   return offset < record.Length() && offset < record.bytes.size() ? record.bytes[offset] : -1;
 }
 
+// Walks the string area as SmbiosRecord::Strings reads it, without copying:
+// the count of strings, and where string `number` (from 1) starts, if there.
+size_t WalkStrings(const SmbiosRecord &record, size_t number, const char **found) {
+  const std::vector<uint8_t> &b = record.bytes;
+  size_t at = record.Length(), count = 0;
+  if (at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0) return 0;
+  while (at < b.size() && b[at] != 0) {
+    if (++count == number) *found = reinterpret_cast<const char *>(&b[at]);
+    while (at < b.size() && b[at] != 0) at++;
+    at++;
+  }
+  return count;
+}
+
 std::string StringAt(const SmbiosRecord &record, size_t offset) {
   int number = ByteAt(record, offset);
-  std::vector<std::string> strings = record.Strings();
   if (number == 0) return "(none)";
-  if (number < 0 || static_cast<size_t>(number) > strings.size()) return "(bad string number)";
-  return "\"" + strings[number - 1] + "\"";
+  const char *text = nullptr;
+  WalkStrings(record, number < 0 ? 0 : static_cast<size_t>(number), &text);
+  if (text == nullptr) return "(bad string number)";
+  return "\"" + std::string(text) + "\"";
 }
 
 std::string FieldText(const SmbiosRecord &record, const Field &field) {
@@ -105,9 +122,13 @@ unsigned KeyOf(const SmbiosRecord &record, const TypeRule &rule) {
   return key;
 }
 
-bool SameSlot(const SmbiosRecord &a, const SmbiosRecord &b, const TypeRule &rule) {
-  if (KeyOf(a, rule) != KeyOf(b, rule)) return false;
-  return rule.kindOffset == 0 || (ByteAt(a, rule.kindOffset) & 0x7F) == (ByteAt(b, rule.kindOffset) & 0x7F);
+// Most fields agree; their bytes say so without writing them out.
+bool SameBytes(const SmbiosRecord &a, const SmbiosRecord &b, const Field &field) {
+  size_t bytes = field.kind == FieldKind::Word ? 2 : 1;
+  for (size_t i = 0; i < bytes; i++) {
+    if (ByteAt(a, field.offset + i) != ByteAt(b, field.offset + i)) return false;
+  }
+  return true;
 }
 
 std::string Name(const SmbiosRecord &record, const TypeRule &rule) {
@@ -122,41 +143,59 @@ void CompareFields(const SmbiosRecord &want, const SmbiosRecord &got, const Type
                   ", driver " + std::to_string(want.Length()));
   }
   for (size_t i = 0; i < rule.fieldCount; i++) {
-    std::string mine = FieldText(want, rule.fields[i]);
-    std::string theirs = FieldText(got, rule.fields[i]);
+    const Field &field = rule.fields[i];
+    if (field.kind != FieldKind::String && SameBytes(want, got, field)) continue;
+    std::string mine = FieldText(want, field);
+    std::string theirs = FieldText(got, field);
     if (mine != theirs) {
-      out.push_back(Name(want, rule) + ": " + rule.fields[i].name + ": table " + theirs +
-                    ", driver " + mine);
+      out.push_back(Name(want, rule) + ": " + field.name + ": table " + theirs + ", driver " + mine);
     }
   }
-  if (want.Strings().size() != got.Strings().size()) {
-    out.push_back(Name(want, rule) + ": strings: table has " + std::to_string(got.Strings().size()) +
-                  ", driver " + std::to_string(want.Strings().size()));
+  const char *unused = nullptr;
+  size_t mine = WalkStrings(want, 0, &unused), theirs = WalkStrings(got, 0, &unused);
+  if (mine != theirs) {
+    out.push_back(Name(want, rule) + ": strings: table has " + std::to_string(theirs) + ", driver " +
+                  std::to_string(mine));
   }
 }
 
-std::vector<const SmbiosRecord *> OfType(const std::vector<SmbiosRecord> &records, uint8_t type) {
-  std::vector<const SmbiosRecord *> found;
+// A record of one type, with what pairing looks at worked out once.
+struct Entry {
+  const SmbiosRecord *record;
+  unsigned key;
+  int kind;
+  std::string designation;
+  bool paired;
+};
+
+std::vector<Entry> OfType(const std::vector<SmbiosRecord> &records, const TypeRule &rule) {
+  std::vector<Entry> found;
   for (const SmbiosRecord &record : records) {
-    if (record.Type() == type) found.push_back(&record);
+    if (record.Type() != rule.type) continue;
+    int kind = rule.kindOffset == 0 ? 0 : ByteAt(record, rule.kindOffset) & 0x7F;
+    found.push_back({&record, KeyOf(record, rule), kind, StringAt(record, RECORD_DESIGNATION_OFFSET), false});
   }
   return found;
 }
 
 // Pairs expected with actual records: same ID and designation first, then
-// same ID alone. Paired entries are cleared from both lists.
-void Pair(std::vector<const SmbiosRecord *> &want, std::vector<const SmbiosRecord *> &got,
-          const TypeRule &rule, bool byDesignation, std::vector<std::string> &out) {
-  for (const SmbiosRecord *&mine : want) {
-    for (const SmbiosRecord *&theirs : got) {
-      if (mine == nullptr || theirs == nullptr || !SameSlot(*mine, *theirs, rule)) continue;
-      if (byDesignation && StringAt(*mine, RECORD_DESIGNATION_OFFSET) !=
-                               StringAt(*theirs, RECORD_DESIGNATION_OFFSET)) {
-        continue;
-      }
-      CompareFields(*mine, *theirs, rule, out);
-      mine = nullptr;
-      theirs = nullptr;
+// same ID alone, each in table order.
+void Pair(std::vector<Entry> &want, std::vector<Entry> &got, const TypeRule &rule, bool byDesignation,
+          std::vector<std::string> &out) {
+  std::multimap<std::pair<unsigned, int>, Entry *> byId;
+  for (Entry &theirs : got) {
+    if (!theirs.paired) byId.emplace(std::make_pair(theirs.key, theirs.kind), &theirs);
+  }
+  for (Entry &mine : want) {
+    if (mine.paired) continue;
+    auto [first, last] = byId.equal_range(std::make_pair(mine.key, mine.kind));
+    for (auto it = first; it != last; ++it) {
+      Entry &theirs = *it->second;
+      if (byDesignation && mine.designation != theirs.designation) continue;
+      CompareFields(*mine.record, *theirs.record, rule, out);
+      mine.paired = theirs.paired = true;
+      byId.erase(it);
+      break;
     }
   }
 }
@@ -177,15 +216,15 @@ std::vector<std::string> CompareInventory(const std::vector<SmbiosRecord> &expec
                                           const std::vector<SmbiosRecord> &actual) {
   std::vector<std::string> out;
   for (const TypeRule &rule : kRules) {
-    std::vector<const SmbiosRecord *> want = OfType(expected, rule.type);
-    std::vector<const SmbiosRecord *> got = OfType(actual, rule.type);
+    std::vector<Entry> want = OfType(expected, rule);
+    std::vector<Entry> got = OfType(actual, rule);
     Pair(want, got, rule, true, out);
     Pair(want, got, rule, false, out);
-    for (const SmbiosRecord *mine : want) {
-      if (mine != nullptr) out.push_back(Name(*mine, rule) + ": missing from the table");
+    for (const Entry &mine : want) {
+      if (!mine.paired) out.push_back(Name(*mine.record, rule) + ": missing from the table");
     }
-    for (const SmbiosRecord *theirs : got) {
-      if (theirs != nullptr) out.push_back(Name(*theirs, rule) + ": in the table, not written by the driver");
+    for (const Entry &theirs : got) {
+      if (!theirs.paired) out.push_back(Name(*theirs.record, rule) + ": in the table, not written by the driver");
     }
   }
   return out;
