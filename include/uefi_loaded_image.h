@@ -25,6 +25,19 @@ struct MEDIA_FW_VOL_FILEPATH_DEVICE_PATH {
 static_assert(sizeof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH) == 20);
 static_assert(OFFSET_OF(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH, FvFileName) == 4);
 
+// MEDIA_FW_VOL_DEVICE_PATH (UEFI 2.10, 10.3.5.7): names a firmware volume; it
+// starts the device path of the handle a DXE core gives each volume.
+inline constexpr UINT8 MEDIA_PIWG_FW_VOL_DP = 0x07;
+struct MEDIA_FW_VOL_DEVICE_PATH {
+  EFI_DEVICE_PATH_PROTOCOL Header;
+  EFI_GUID FvName;
+};
+static_assert(sizeof(MEDIA_FW_VOL_DEVICE_PATH) == 20);
+static_assert(OFFSET_OF(MEDIA_FW_VOL_DEVICE_PATH, FvName) == 4);
+
+inline constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
+    0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
 // The file GUID that a firmware volume node carries starts this many bytes into the node.
 inline constexpr UINTN DEVICE_PATH_NODE_HEADER_SIZE = sizeof(EFI_DEVICE_PATH_PROTOCOL);
 

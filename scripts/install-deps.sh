@@ -7,7 +7,8 @@ set -euo pipefail
 "$(dirname "$0")/fetch-guest.sh"
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libgtest-dev
-          nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind)
+          nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind
+          uefitool-cli)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,5 +1,7 @@
 // The driver's image as a dispatcher presents it: a handle carrying the loaded
-// image protocol whose file path starts with a firmware-volume file node.
+// image protocol whose file path is a firmware-volume file node, and whose
+// device handle is the volume's, as OVMF's DXE core gives it: a handle whose
+// device path is the volume's node.
 #pragma once
 
 #include "sim/firmware.h"
@@ -11,6 +13,16 @@ struct __attribute__((packed)) FvFileDevicePath {
   EFI_DEVICE_PATH_PROTOCOL end;
 };
 static_assert(sizeof(FvFileDevicePath) == 24);
+
+struct __attribute__((packed)) FvVolumeDevicePath {
+  MEDIA_FW_VOL_DEVICE_PATH volume;
+  EFI_DEVICE_PATH_PROTOCOL end;
+};
+static_assert(sizeof(FvVolumeDevicePath) == 24);
+
+// OVMF's DXE volume, the one a platform's drivers are inserted into.
+inline constexpr EFI_GUID kDxeVolumeName = {
+    0x7CB8BDC9, 0xF8EB, 0x4F34, {0xAA, 0xEA, 0x3E, 0xE4, 0xAF, 0x65, 0x16, 0xA1}};
 
 class LoadedImage {
  public:
@@ -28,8 +40,10 @@ class LoadedImage {
  private:
   Firmware &firmware_;
   EFI_HANDLE handle_;
+  EFI_HANDLE volumeHandle_;
   EFI_LOADED_IMAGE_PROTOCOL protocol_{};
   FvFileDevicePath filePath_{};
+  FvVolumeDevicePath volumePath_{};
 };
 
 }  // namespace sim

@@ -191,6 +191,28 @@ def shell_startup_script():
     return f"fs0:\r\nload fs0:{SHELL_DRIVER_PATH}\r\nfs0:\\HARNESS.EFI\r\n"
 
 
+def earlier_record_count(board):
+    """Type 9 and 41 records in the table before the driver runs: the board's
+    earlier producers' and QEMU's own (-smbios), which OVMF's SMBIOS platform
+    driver installs."""
+    qemu = board.get("qemu", {})
+    count = sum(1 for i, record in enumerate(board.get("smbios", []))
+                if number(record["type"], f"smbios[{i}].type") in (9, 41))
+    count += sum(1 for option in qemu.get("smbios", [])
+                 if option.split(",", 1)[0] in ("type=9", "type=41"))
+    return count + len(qemu.get("smbiosType9", []))
+
+
+def check_earlier_present(report, board):
+    """The platform driver's view of the table, just before the driver may be
+    dispatched: purging proves something only if every earlier record is there."""
+    present = sum(1 for entry in report.all("record") if field_int(entry, "type", 0) in (9, 41))
+    wanted = earlier_record_count(board)
+    if present != wanted:
+        return [f"{present} Type 9/41 records in the table before the driver, {wanted} expected"]
+    return []
+
+
 def check_origin(report, kind):
     """Problems with where the firmware loaded the driver from: for "fv" the
     DXE core's firmware-file node of the driver's GUID on a firmware-volume

@@ -46,7 +46,7 @@ def qemu_command(board, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
     options, _ = run_qemu.scenario_options(board, name, work, nic, through_fw_cfg=True)
-    return ([run_qemu.QEMU] + options + run_qemu.console_options(os.path.join(work, "serial.log")) +
+    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(os.path.join(work, "serial.log")) +
             run_qemu.firmware_options(work, code) +
             ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS])
 

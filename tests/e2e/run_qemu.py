@@ -120,10 +120,10 @@ def scenario_options(board, name, work, nic, through_fw_cfg=False):
     """(QEMU options, scenario text) that make a scenario's machine: machine
     type, devices, -smbios records, the shared memory backing the sideband
     window; with through_fw_cfg also the scenario text as the fw_cfg file the
-    test platform's DXE driver reads. Files go into work. Firmware, disks,
-    serial port (or -kernel/-initrd) are the caller's."""
+    test platform's DXE driver reads. Files go into work. Memory, firmware,
+    disks, serial port (or -kernel/-initrd) are the caller's."""
     qemu = board.get("qemu", {})
-    options = ["-machine", qemu.get("machine", "q35"), "-m", "256"]
+    options = ["-machine", qemu.get("machine", "q35")]
     window_device = None
     if lib.window_needed(board):
         window_path = os.path.join(work, "sideband.bin")
@@ -189,7 +189,7 @@ def patched_firmware(build, with_driver=True):
 def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False):
     """(command, scenario text) of one boot from a FAT directory."""
     options, text = scenario_options(board, name, work, nic, through_fw_cfg)
-    command = [QEMU] + options + console_options(serial) + firmware_options(work, code)
+    command = [QEMU, "-m", "256"] + options + console_options(serial) + firmware_options(work, code)
     return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
 
 
@@ -434,6 +434,7 @@ def check_firmware_boot(text, board, board_path, work, images, kind):
     problems = check_setup(platform, board, lib.window_needed(board), "test platform driver")
     if platform.started:
         problems += check_topology(platform, board)
+        problems += lib.check_earlier_present(platform, board)
     report = lib.Report(text)
     problems += check_started(report, "harness")
     if report.started:

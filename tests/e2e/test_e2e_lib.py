@@ -161,5 +161,50 @@ class PackageListTest(unittest.TestCase):
         self.assertTrue(any("string package" in problem for problem in problems))
 
 
+class FirmwareBootTest(unittest.TestCase):
+    FV_LINE = ("origin kind=firmware-file file=" + lib.DRIVER_FILE_GUID + " fv2=0x1 "
+               "volume=7CB8BDC9-F8EB-4F34-AAEA-3EE4AF6516A1")
+
+    def harness(self, *lines):
+        return lib.Report("\r\n".join((lib.BEGIN_MARKER,) + lines + (lib.END_MARKER,)))
+
+    def test_boots_default_to_the_harness_and_refuse_unknown_kinds(self):
+        self.assertEqual(lib.board_boots({}), ["app"])
+        self.assertEqual(lib.board_boots({"qemu": {"boots": ["fv", "shell"]}}), ["fv", "shell"])
+        for bad in ("fv", ["fv", "pxe"]):
+            with self.assertRaises(lib.BoardError):
+                lib.board_boots({"qemu": {"boots": bad}})
+
+    def test_fw_cfg_file_path_commas_are_doubled(self):
+        self.assertEqual(lib.fw_cfg_option(lib.FW_CFG_SCENARIO, "/b,c/s.txt"),
+                         "name=opt/slotinv/scenario,file=/b,,c/s.txt")
+
+    def test_origin_must_be_one_firmware_file_of_ours_on_a_volume(self):
+        self.assertEqual(lib.check_origin(self.harness(self.FV_LINE), "fv"), [])
+        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE.replace("fv2=0x1", "fv2=0x0")), "fv"))
+        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE, self.FV_LINE), "fv"))
+        shell = "origin kind=file-path path=\\DRIVER.EFI fs=0x1"
+        self.assertTrue(lib.check_origin(self.harness(shell), "fv"))
+        self.assertEqual(lib.check_origin(self.harness(shell), "shell"), [])
+        self.assertTrue(lib.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell"))
+
+    def test_earlier_records_counted_from_board_and_qemu(self):
+        board = {"smbios": [{"type": 9}, {"type": "41"}, {"type": 1}],
+                 "qemu": {"smbios": ["type=41,designation=x", "type=1,manufacturer=y"],
+                          "smbiosType9": ["slot"]}}
+        self.assertEqual(lib.earlier_record_count(board), 4)
+        platform = lib.Report("\r\n".join([lib.PLATFORM_BEGIN_MARKER, "record type=0x09",
+                                            "record type=0x29", "record type=0x01",
+                                            lib.PLATFORM_END_MARKER]),
+                              lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
+        self.assertEqual(lib.check_earlier_present(platform, {"smbios": [{"type": 9}, {"type": 41}]}), [])
+        self.assertTrue(lib.check_earlier_present(platform, board))
+
+    def test_package_list_named_by_another_guid(self):
+        other = "0044005C-0052-0049-5600-450052002E00"
+        self.assertEqual(lib.check_package_list(package_list(guid=other), other), [])
+        self.assertEqual(len(lib.check_package_list(package_list(), other)), 1)
+
+
 if __name__ == "__main__":
     unittest.main()

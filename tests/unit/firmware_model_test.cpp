@@ -3,6 +3,7 @@
 
 #include "include/guids.h"
 #include "sim/firmware.h"
+#include "sim/loaded_image.h"
 
 namespace {
 
@@ -63,6 +64,27 @@ TEST(FirmwareModel, ProtocolLookupsAnswerAsTheSpecificationSays) {
                            EFI_DEVICE_ERROR);
   EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_DEVICE_ERROR);
   EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_SUCCESS);
+}
+
+// As OVMF's DXE core hands a dispatched driver over: the file path is the
+// firmware-file node alone, the device handle is the volume's.
+TEST(FirmwareModel, DispatchedImageSitsOnItsVolumeHandle) {
+  sim::Firmware firmware;
+  sim::LoadedImage image{firmware, SLOT_INVENTORY_DRIVER_FILE_GUID};
+  EFI_BOOT_SERVICES *boot = firmware.BootServices();
+  VOID *interface = nullptr;
+  ASSERT_EQ(boot->HandleProtocol(image.Handle(), &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface),
+            EFI_SUCCESS);
+  auto *loaded = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface);
+  auto *file = reinterpret_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(loaded->FilePath);
+  EXPECT_EQ(file->Header.Length[0], sizeof(MEDIA_FW_VOL_FILEPATH_DEVICE_PATH));
+  EXPECT_TRUE(GuidsEqual(file->FvFileName, SLOT_INVENTORY_DRIVER_FILE_GUID));
+  EXPECT_EQ(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(file + 1)->Type, END_DEVICE_PATH_TYPE);
+  ASSERT_EQ(boot->HandleProtocol(loaded->DeviceHandle, &EFI_DEVICE_PATH_PROTOCOL_GUID, &interface),
+            EFI_SUCCESS);
+  auto *volume = static_cast<const MEDIA_FW_VOL_DEVICE_PATH *>(interface);
+  EXPECT_EQ(volume->Header.SubType, MEDIA_PIWG_FW_VOL_DP);
+  EXPECT_TRUE(GuidsEqual(volume->FvName, sim::kDxeVolumeName));
 }
 
 }  // namespace

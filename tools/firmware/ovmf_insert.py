@@ -76,7 +76,7 @@ class CompressedDxeVolume:
         return False
 
 
-def read_firmware_files(paths, erase_polarity):
+def read_firmware_files(paths, erase_polarity, file_system):
     files = []
     names = set()
     for path in paths:
@@ -85,6 +85,8 @@ def read_firmware_files(paths, erase_polarity):
         item = pf.check_file(raw, path, erase_polarity)
         if item.type == pf.FILE_TYPES["pad"]:
             raise pf.FirmwareError(f"{path}: a pad file has nothing to insert")
+        if item.attributes & pf.FFS_ATTRIB_LARGE_FILE and file_system != pf.FFS3_FILE_SYSTEM_GUID:
+            raise pf.FirmwareError(f"{path}: a file over 16 MB needs an FFS3 volume")
         item.sections()
         if item.name in names:
             raise pf.FirmwareError(f"{path}: a second file named {item.name}")
@@ -164,7 +166,8 @@ def main():
         with open(args.input, "rb") as source:
             image = source.read()
         found = CompressedDxeVolume(image, args.input)
-        files = read_firmware_files(args.files, found.dxe_volume.erase_polarity)
+        files = read_firmware_files(args.files, found.dxe_volume.erase_polarity,
+                                    found.dxe_volume.file_system)
         new_image, free, packed = patched_image(found, files)
         verify(new_image, files, args.output)
         pf.write_atomically(args.output, new_image)

@@ -188,12 +188,17 @@ class FirmwareFile:
     def __init__(self, raw, offset=0):
         self.raw = bytes(raw)
         self.offset = offset
+        if len(self.raw) < FILE_HEADER.size:
+            raise FirmwareError(f"file at {offset:#x}: {len(self.raw)} bytes is shorter than "
+                                "a file header")
         (name, self.header_checksum, self.file_checksum, self.type, self.attributes,
          raw_size, self.state) = FILE_HEADER.unpack_from(self.raw, 0)
         self.name = guid_text(name)
         self.header_size = FILE_HEADER.size
         self.size = int.from_bytes(raw_size, "little")
         if self.attributes & FFS_ATTRIB_LARGE_FILE:
+            if len(self.raw) < FILE_HEADER.size + FILE_HEADER2_SIZE.size:
+                raise FirmwareError(f"file {self.name}: truncated large-file header")
             self.header_size += FILE_HEADER2_SIZE.size
             self.size = FILE_HEADER2_SIZE.unpack_from(self.raw, FILE_HEADER.size)[0]
 
@@ -253,9 +258,10 @@ def pad_file(size, erase_polarity):
 
 def check_file(raw, where, erase_polarity=1):
     """Raises FirmwareError unless raw is one complete, valid firmware file."""
-    if len(raw) < FILE_HEADER.size:
-        raise FirmwareError(f"{where}: {len(raw)} bytes is shorter than a file header")
-    item = FirmwareFile(raw)
+    try:
+        item = FirmwareFile(raw)
+    except FirmwareError as error:
+        raise FirmwareError(f"{where}: {error}") from None
     if item.size != len(raw):
         raise FirmwareError(f"{where}: header says {item.size:#x} bytes but it holds {len(raw):#x}")
     if item.size < item.header_size:
@@ -318,7 +324,11 @@ class FirmwareVolume:
         while offset + FILE_HEADER.size <= self.length:
             if self.raw[offset:offset + FILE_HEADER.size] == self.erased * FILE_HEADER.size:
                 break
-            item = FirmwareFile(self.raw[offset:offset + FILE_HEADER2_SIZE.size + FILE_HEADER.size])
+            try:
+                item = FirmwareFile(self.raw[offset:offset + FILE_HEADER.size
+                                             + FILE_HEADER2_SIZE.size], offset)
+            except FirmwareError as error:
+                raise FirmwareError(f"{self.where}: {error}") from None
             if item.size < item.header_size or offset + item.size > self.length:
                 raise FirmwareError(f"{self.where}: file at {offset:#x} has size {item.size:#x} "
                                     "outside the volume")

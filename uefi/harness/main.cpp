@@ -33,17 +33,9 @@ EFI_STATUS LoadScenario(const FirmwareContext &Context, Scenario *Plan) {
   return status;
 }
 
-void ReportRecords(const CHAR8 *Phase, EFI_SMBIOS_PROTOCOL *Smbios) {
-  PutText("records phase=");
-  PutText(Phase);
-  PutNewLine();
-  ReportProtocolRecords(Smbios);
-}
-
 // Loads the drivers itself, after setting the platform up as the board would.
 void RunDriversHere(const FirmwareContext &Context, const Scenario &Plan) {
   SetUpTestPlatform(Context, Plan);
-  ReportRecords("before", LocateSmbios(Context));
   RunDriverImage(Context, "empty", u"\\EMPTY.EFI", EMPTY_DRIVER_FILE_GUID);
   RunDriverImage(Context, "driver", u"\\DRIVER.EFI", SLOT_INVENTORY_DRIVER_FILE_GUID);
   ReportPackageLists(Context, SLOT_INVENTORY_DRIVER_FILE_GUID);

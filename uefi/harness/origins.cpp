@@ -68,12 +68,12 @@ void PutVolumeName(const FirmwareContext &Context, EFI_HANDLE Handle) {
     PutText("none");
     return;
   }
-  auto *node = static_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(interface);
+  auto *node = static_cast<const MEDIA_FW_VOL_DEVICE_PATH *>(interface);
   if (node->Header.Type != MEDIA_DEVICE_PATH || node->Header.SubType != MEDIA_PIWG_FW_VOL_DP) {
     PutText("other");
     return;
   }
-  PutGuid(node->FvFileName);
+  PutGuid(node->FvName);
 }
 
 void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUID &FileGuid,

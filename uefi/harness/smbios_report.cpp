@@ -68,26 +68,6 @@ void ProbeGetNext(EFI_SMBIOS_PROTOCOL *Smbios, const CHAR8 *What, EFI_SMBIOS_HAN
 
 }  // namespace
 
-void ReportProtocolRecords(EFI_SMBIOS_PROTOCOL *Smbios) {
-  if (Smbios == nullptr) {
-    PutText("record protocol=absent");
-    PutNewLine();
-    return;
-  }
-  EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED;
-  EFI_SMBIOS_TABLE_HEADER *record = nullptr;
-  EFI_HANDLE producer = nullptr;
-  while (!EFI_ERROR(Smbios->GetNext(Smbios, &handle, nullptr, &record, &producer)) &&
-         handle != SMBIOS_HANDLE_PI_RESERVED) {
-    PutText("record");
-    PutField("handle", handle, 4);
-    PutField("type", record->Type, 2);
-    PutField("length", record->Length, 2);
-    PutField("producer", reinterpret_cast<UINTN>(producer), 16);
-    PutNewLine();
-  }
-}
-
 void DumpSmbiosTables(const FirmwareContext &Context) {
   auto *entry3 = static_cast<const SMBIOS_ENTRY_POINT_30 *>(FindConfigurationTable(Context, SMBIOS3_TABLE_GUID));
   if (entry3 != nullptr) {

@@ -5,9 +5,6 @@
 #include "include/pi_smbios.h"
 #include "uefi/test_common/earlier_records.h"
 
-// One "record" line per record the protocol walks, in its order.
-void ReportProtocolRecords(EFI_SMBIOS_PROTOCOL *Smbios);
-
 // Entry points and structure tables of the SMBIOS and SMBIOS3 configuration tables.
 void DumpSmbiosTables(const FirmwareContext &Context);
 

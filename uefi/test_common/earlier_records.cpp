@@ -82,3 +82,30 @@ void AddEarlierRecords(const FirmwareContext &Context, const Scenario &Plan) {
     PutNewLine();
   }
 }
+
+void ReportProtocolRecords(EFI_SMBIOS_PROTOCOL *Smbios) {
+  if (Smbios == nullptr) {
+    PutText("record protocol=absent");
+    PutNewLine();
+    return;
+  }
+  EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED;
+  EFI_SMBIOS_TABLE_HEADER *record = nullptr;
+  EFI_HANDLE producer = nullptr;
+  while (!EFI_ERROR(Smbios->GetNext(Smbios, &handle, nullptr, &record, &producer)) &&
+         handle != SMBIOS_HANDLE_PI_RESERVED) {
+    PutText("record");
+    PutField("handle", handle, 4);
+    PutField("type", record->Type, 2);
+    PutField("length", record->Length, 2);
+    PutField("producer", reinterpret_cast<UINTN>(producer), 16);
+    PutNewLine();
+  }
+}
+
+void ReportRecords(const CHAR8 *Phase, EFI_SMBIOS_PROTOCOL *Smbios) {
+  PutText("records phase=");
+  PutText(Phase);
+  PutNewLine();
+  ReportProtocolRecords(Smbios);
+}

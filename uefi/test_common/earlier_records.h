@@ -1,5 +1,6 @@
 // Records an earlier SMBIOS producer would have added before the driver runs,
-// built from the scenario, and the scratch buffer records are assembled in.
+// built from the scenario, the scratch buffer records are assembled in, and
+// the report of what the protocol holds.
 #pragma once
 
 #include "include/pi_smbios.h"
@@ -23,3 +24,9 @@ EFI_SMBIOS_PROTOCOL *LocateSmbios(const FirmwareContext &Context);
 // Adds the scenario's earlier records through the protocol, as another
 // producer would, and prints each outcome.
 void AddEarlierRecords(const FirmwareContext &Context, const Scenario &Plan);
+
+// One "record" line per record the protocol walks, in its order.
+void ReportProtocolRecords(EFI_SMBIOS_PROTOCOL *Smbios);
+
+// A "records phase=Phase" line, then the records.
+void ReportRecords(const CHAR8 *Phase, EFI_SMBIOS_PROTOCOL *Smbios);

@@ -7,20 +7,6 @@ namespace {
 constexpr CHAR8 RSDP_SIGNATURE[8] = {'R', 'S', 'D', ' ', 'P', 'T', 'R', ' '};
 constexpr UINTN XSDT_ENTRIES_OFFSET = sizeof(ACPI_DESCRIPTION_HEADER);
 
-// q35's host bridge (Intel 82G33 MCH) at 00:00.0 and its PCIEXBAR register,
-// reached through the legacy configuration ports.
-constexpr UINT16 PCI_CONFIG_ADDRESS_PORT = 0xCF8;
-constexpr UINT16 PCI_CONFIG_DATA_PORT = 0xCFC;
-constexpr UINT32 PCI_CONFIG_ENABLE = 0x80000000;
-constexpr UINT32 Q35_HOST_BRIDGE_ID = 0x29C08086;
-constexpr UINT32 Q35_PCIEXBAR = 0x60;
-constexpr UINT32 PCIEXBAR_ENABLE = 0x1;
-constexpr UINT32 PCIEXBAR_LENGTH_SHIFT = 1;
-constexpr UINT32 PCIEXBAR_LENGTH_MASK = 0x3;
-constexpr UINT64 PCIEXBAR_BASE_MASK = 0x7FF0000000ULL;
-// Buses decoded for each length encoding: 256, 128 and 64 MiB.
-constexpr UINT8 PCIEXBAR_END_BUS[] = {0xFF, 0x7F, 0x3F};
-
 UINT64 LoadUnaligned64(const UINT8 *Bytes) {
   UINT64 value = 0;
   for (UINTN i = 0; i < 8; i++) {
@@ -113,49 +99,6 @@ const ACPI_DESCRIPTION_HEADER *FindAcpiTable(const ACPI_DESCRIPTION_HEADER *Xsdt
   return nullptr;
 }
 
-UINT32 HostBridgeRead32(UINT32 Offset) {
-  IoWrite32(PCI_CONFIG_ADDRESS_PORT, PCI_CONFIG_ENABLE | Offset);
-  return IoRead32(PCI_CONFIG_DATA_PORT);
-}
-
-EFI_STATUS FindMcfgWindow(const FirmwareContext &Context, ConfigSpaceMap *Map) {
-  const ACPI_DESCRIPTION_HEADER *xsdt = FindXsdt(Context);
-  if (xsdt == nullptr) {
-    return EFI_NOT_FOUND;
-  }
-  const ACPI_DESCRIPTION_HEADER *mcfg = FindAcpiTable(xsdt, ACPI_MCFG_SIGNATURE);
-  if (mcfg == nullptr) {
-    return EFI_NOT_FOUND;
-  }
-  const UINT8 *bytes = reinterpret_cast<const UINT8 *>(mcfg);
-  for (UINTN at = ACPI_MCFG_ALLOCATIONS_OFFSET; at + sizeof(ACPI_MCFG_ALLOCATION) <= mcfg->Length;
-       at += sizeof(ACPI_MCFG_ALLOCATION)) {
-    auto *allocation = reinterpret_cast<const ACPI_MCFG_ALLOCATION *>(bytes + at);
-    if (allocation->PciSegmentGroupNumber == 0) {
-      Map->EcamBase = allocation->BaseAddress;
-      Map->StartBus = allocation->StartBusNumber;
-      Map->EndBus = allocation->EndBusNumber;
-      return EFI_SUCCESS;
-    }
-  }
-  return EFI_NOT_FOUND;
-}
-
-EFI_STATUS FindPciexbarWindow(ConfigSpaceMap *Map) {
-  if (HostBridgeRead32(0) != Q35_HOST_BRIDGE_ID) {
-    return EFI_NOT_FOUND;
-  }
-  UINT64 bar = HostBridgeRead32(Q35_PCIEXBAR) | static_cast<UINT64>(HostBridgeRead32(Q35_PCIEXBAR + 4)) << 32;
-  UINT32 length = static_cast<UINT32>(bar >> PCIEXBAR_LENGTH_SHIFT) & PCIEXBAR_LENGTH_MASK;
-  if ((bar & PCIEXBAR_ENABLE) == 0 || length >= sizeof(PCIEXBAR_END_BUS)) {
-    return EFI_NOT_FOUND;
-  }
-  Map->EcamBase = bar & PCIEXBAR_BASE_MASK;
-  Map->StartBus = 0;
-  Map->EndBus = PCIEXBAR_END_BUS[length];
-  return EFI_SUCCESS;
-}
-
 }  // namespace
 
 EFI_STATUS ReadVolumeFile(const FirmwareContext &Context, const CHAR16 *Path, UINT8 **Data,
@@ -185,17 +128,27 @@ VOID *FindConfigurationTable(const FirmwareContext &Context, const EFI_GUID &Gui
   return nullptr;
 }
 
-EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map, EcamSource *Source) {
-  *Source = EcamSource::Mcfg;
-  EFI_STATUS status = FindMcfgWindow(Context, Map);
-  if (EFI_ERROR(status)) {
-    *Source = EcamSource::Pciexbar;
-    status = FindPciexbarWindow(Map);
+EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map) {
+  const ACPI_DESCRIPTION_HEADER *xsdt = FindXsdt(Context);
+  if (xsdt == nullptr) {
+    return EFI_NOT_FOUND;
   }
-  if (EFI_ERROR(status)) {
-    *Source = EcamSource::None;
+  const ACPI_DESCRIPTION_HEADER *mcfg = FindAcpiTable(xsdt, ACPI_MCFG_SIGNATURE);
+  if (mcfg == nullptr) {
+    return EFI_NOT_FOUND;
   }
-  return status;
+  const UINT8 *bytes = reinterpret_cast<const UINT8 *>(mcfg);
+  for (UINTN at = ACPI_MCFG_ALLOCATIONS_OFFSET; at + sizeof(ACPI_MCFG_ALLOCATION) <= mcfg->Length;
+       at += sizeof(ACPI_MCFG_ALLOCATION)) {
+    auto *allocation = reinterpret_cast<const ACPI_MCFG_ALLOCATION *>(bytes + at);
+    if (allocation->PciSegmentGroupNumber == 0) {
+      Map->EcamBase = allocation->BaseAddress;
+      Map->StartBus = allocation->StartBusNumber;
+      Map->EndBus = allocation->EndBusNumber;
+      return EFI_SUCCESS;
+    }
+  }
+  return EFI_NOT_FOUND;
 }
 
 UINT8 MmioRead8(UINTN Address) { return *reinterpret_cast<volatile UINT8 *>(Address); }
@@ -212,11 +165,4 @@ UINT8 IoRead8(UINT16 Port) {
   return value;
 }
 
-UINT32 IoRead32(UINT16 Port) {
-  UINT32 value;
-  __asm__ volatile("inl %1, %0" : "=a"(value) : "Nd"(Port));
-  return value;
-}
-
 void IoWrite16(UINT16 Port, UINT16 Value) { __asm__ volatile("outw %0, %1" : : "a"(Value), "Nd"(Port)); }
-void IoWrite32(UINT16 Port, UINT32 Value) { __asm__ volatile("outl %0, %1" : : "a"(Value), "Nd"(Port)); }

@@ -19,12 +19,10 @@ EFI_STATUS ReadVolumeFile(const FirmwareContext &Context, const CHAR16 *Path, UI
 
 VOID *FindConfigurationTable(const FirmwareContext &Context, const EFI_GUID &Guid);
 
-enum class EcamSource : UINT8 { None, Mcfg, Pciexbar };
-
-// The segment-0 ECAM window from the ACPI MCFG table (ACPI 2.0 RSDP, XSDT),
-// or, before the firmware has published MCFG, from the q35 host bridge's
-// PCIEXBAR register, which the firmware programmed earlier still.
-EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map, EcamSource *Source);
+// The segment-0 ECAM window from the ACPI MCFG table (ACPI 2.0 RSDP, XSDT).
+// OVMF publishes QEMU's ACPI tables as soon as PCI enumeration is complete,
+// so MCFG is there for a DXE driver whose dependencies include that too.
+EFI_STATUS FindEcamWindow(const FirmwareContext &Context, ConfigSpaceMap *Map);
 
 UINT8 MmioRead8(UINTN Address);
 UINT16 MmioRead16(UINTN Address);
@@ -35,6 +33,4 @@ void MmioWrite32(UINTN Address, UINT32 Value);
 UINT64 ReadTimeStampCounter();
 
 UINT8 IoRead8(UINT16 Port);
-UINT32 IoRead32(UINT16 Port);
 void IoWrite16(UINT16 Port, UINT16 Value);
-void IoWrite32(UINT16 Port, UINT32 Value);

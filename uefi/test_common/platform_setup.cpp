@@ -14,13 +14,10 @@ constexpr UINT32 SIDEBAND_BASE = 0xFD000000;
 // and 3, then the first configuration word of each of the eight strap pads.
 constexpr UINT16 STRAP_REGISTERS[] = {0x024, 0x028, 0x034, 0x478, 0x480, 0x488,
                                       0x568, 0x570, 0x578, 0x548, 0x550};
-constexpr const CHAR8 *ECAM_SOURCE_NAMES[] = {"none", "mcfg", "pciexbar"};
 
-void ReportEcam(EFI_STATUS Status, EcamSource Source, const ConfigSpaceMap &Map) {
+void ReportEcam(EFI_STATUS Status, const ConfigSpaceMap &Map) {
   PutText("ecam");
   PutStatus("status", Status);
-  PutText(" source=");
-  PutText(ECAM_SOURCE_NAMES[static_cast<UINT8>(Source)]);
   PutField("base", Map.EcamBase, 16);
   PutField("start", Map.StartBus, 2);
   PutField("end", Map.EndBus, 2);
@@ -30,8 +27,7 @@ void ReportEcam(EFI_STATUS Status, EcamSource Source, const ConfigSpaceMap &Map)
 // The map over the ECAM window, with the socket and absent pages filled.
 EFI_STATUS BuildConfigSpaceMap(const FirmwareContext &Context, const Scenario &Plan,
                                ConfigSpaceMap *Map) {
-  EcamSource source = EcamSource::None;
-  ReportEcam(FindEcamWindow(Context, Map, &source), source, *Map);
+  ReportEcam(FindEcamWindow(Context, Map), *Map);
   EFI_PHYSICAL_ADDRESS pages = 0;
   auto allocatePages = Service<EFI_ALLOCATE_PAGES>(Context.BootServices->AllocatePages);
   EFI_STATUS status = allocatePages(AllocateAnyPages, EfiBootServicesData, CONFIG_PAGES, &pages);
@@ -86,8 +82,12 @@ EFI_STATUS SetUpTestPlatform(const FirmwareContext &Context, const Scenario &Pla
   ReportStrapRegisters();
   ApplyPlatformLang(Context, Plan);
   AddEarlierRecords(Context, Plan);
+  ReportRecords("platform", LocateSmbios(Context));
   if (!EFI_ERROR(status)) {
     status = InstallRegisterAccess(Context.BootServices, map);
+    if (EFI_ERROR(status)) {
+      Service<EFI_FREE_PAGES>(Context.BootServices->FreePages)(map.SocketPage[0], CONFIG_PAGES);
+    }
   }
   PutText("register-access");
   PutStatus("status", status);

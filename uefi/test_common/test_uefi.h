@@ -28,6 +28,7 @@ enum EFI_INTERFACE_TYPE : UINT32 {
 
 typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
                                                UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory);
+typedef EFI_STATUS(EFIAPI *EFI_FREE_PAGES)(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
 typedef EFI_STATUS(EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE *Handle,
                                                            const EFI_GUID *Protocol,
                                                            EFI_INTERFACE_TYPE InterfaceType,
@@ -228,15 +229,12 @@ static_assert(sizeof(SMBIOS_ENTRY_POINT_30) == 0x18);
 static_assert(OFFSET_OF(SMBIOS_ENTRY_POINT_30, TableMaximumSize) == 0x0C);
 static_assert(OFFSET_OF(SMBIOS_ENTRY_POINT_30, TableAddress) == 0x10);
 
-// --- Device-path nodes beyond the firmware-file node (UEFI 2.10, 10.3.5) ----
+// --- The file-path node (UEFI 2.10, 10.3.5.4) ------------------------------
 
 inline constexpr UINT8 MEDIA_FILEPATH_DP = 0x04;
-inline constexpr UINT8 MEDIA_PIWG_FW_VOL_DP = 0x07;
 
 // --- GUIDs ------------------------------------------------------------------
 
-inline constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
-    0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 // EFI_FIRMWARE_VOLUME2_PROTOCOL (PI 1.8, volume 3, 3.4.1): on every handle
 // the DXE core makes for a firmware volume.
 inline constexpr EFI_GUID EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID = {
