@@ -256,7 +256,7 @@ def dump2(table, count):
 
 def table_dump_seeds():
     # Beside these, real dumps copied in by hand: boardsim --dump of the
-    # default board, and a linux/ boot's guest-table.bin.
+    # default board, and linux/ boots' guest-table.bin (stock OVMF; s2, s3).
     t = "table_dump"
     end = bytes([127, 4, 0xFF, 0xFE, 0, 0])
     records = type9(["MEZZANINE 0"]) + type9(["Riser 1, slot 1"]) + type41(["Aspeed Video"]) + end
