@@ -46,13 +46,15 @@ def qemu_command(board, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
     options, _ = run_qemu.scenario_options(board, name, work, nic, through_fw_cfg=True)
-    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(os.path.join(work, "serial.log")) +
+    serial = os.path.join(work, "serial.log")
+    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(serial) +
             run_qemu.firmware_options(work, code) +
             ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS])
 
 
 def boot(command, work):
-    """Runs QEMU under the time limit; returns (serial text, problems, seconds)."""
+    """Runs QEMU under the Linux boots' own time limit (a kernel boot takes
+    longer than the harness's); returns (serial text, problems, seconds)."""
     serial = os.path.join(work, "serial.log")
     if os.path.exists(serial):
         os.remove(serial)
