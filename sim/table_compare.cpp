@@ -55,7 +55,8 @@ struct TypeRule {
 
 constexpr TypeRule kRules[] = {
     {SMBIOS_TYPE_SYSTEM_SLOTS, 0x09, 2, "slot ID", 0, kType9Fields, std::size(kType9Fields)},
-    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, 0x06, 1, "instance", 0x05, kType41Fields, std::size(kType41Fields)},
+    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, 0x06, 1, "instance", 0x05, kType41Fields,
+     std::size(kType41Fields)},
 };
 
 // A byte the record may not hold reads as absent rather than as zero.
@@ -224,7 +225,9 @@ std::vector<std::string> CompareInventory(const std::vector<SmbiosRecord> &expec
       if (!mine.paired) out.push_back(Name(*mine.record, rule) + ": missing from the table");
     }
     for (const Entry &theirs : got) {
-      if (!theirs.paired) out.push_back(Name(*theirs.record, rule) + ": in the table, not written by the driver");
+      if (!theirs.paired) {
+        out.push_back(Name(*theirs.record, rule) + ": in the table, not written by the driver");
+      }
     }
   }
   return out;

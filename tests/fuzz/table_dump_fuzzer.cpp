@@ -33,12 +33,16 @@ void CheckStructures(const uint8_t *data, size_t size, const sim::TableDump &dum
   size_t at = sim::kDumpTableOffset;
   for (const sim::SmbiosRecord &record : dump.records) {
     const std::vector<uint8_t> &b = record.bytes;
-    if (b.size() < 6 || b[1] < 4 || b.size() < size_t{b[1]} + 2) fuzz::Finding("record shorter than its header");
+    if (b.size() < 6 || b[1] < 4 || b.size() < size_t{b[1]} + 2) {
+      fuzz::Finding("record shorter than its header");
+    }
     if (b[b.size() - 1] != 0 || b[b.size() - 2] != 0) fuzz::Finding("record without its double NUL");
     if (at + b.size() > size || !std::equal(b.begin(), b.end(), data + at)) {
       fuzz::Finding("record is not the file's bytes at its place");
     }
-    if (record.Type() == 127 && &record != &dump.records.back()) fuzz::Finding("record after the end of table");
+    if (record.Type() == 127 && &record != &dump.records.back()) {
+      fuzz::Finding("record after the end of table");
+    }
     at += b.size();
   }
   if (dump.smbios3 && (dump.records.empty() || dump.records.back().Type() != 127)) {
