@@ -10,7 +10,7 @@
 #   BUILD_DIR   a clang tree with BUILD_FUZZERS=ON; configured and built here
 #               if it does not exist yet (default: build-fuzz)
 #   TARGET      record_strings pick_best_language lookup_driver_string
-#               register_string_packages whole_driver board_file (default: all)
+#               register_string_packages whole_driver board_file table_dump (default: all)
 # Environment: FUZZ_JOBS (targets at once, default 2), FUZZ_RUNS (default
 # 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 1000000).
 set -euo pipefail
@@ -21,14 +21,15 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(record_strings pick_best_language lookup_driver_string register_string_packages
-           whole_driver board_file)
+           whole_driver board_file table_dump)
 fi
 jobs=${FUZZ_JOBS:-2}
 runs=${FUZZ_RUNS:-10000000}
 whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-1000000}
 
 declare -A max_len=([record_strings]=1200 [pick_best_language]=512 [lookup_driver_string]=300
-                    [register_string_packages]=8192 [whole_driver]=1024 [board_file]=4096)
+                    [register_string_packages]=8192 [whole_driver]=1024 [board_file]=4096
+                    [table_dump]=1024)
 # The board reader keeps nothing between inputs, so libFuzzer's leak scan stays
 # on for it; the shipped boards and scenarios seed it where they are.
 declare -A options=([board_file]="-detect_leaks=1 -dict=tests/fuzz/board_file.dict")

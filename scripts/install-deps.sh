@@ -3,6 +3,9 @@
 # Does nothing when every package is already there.
 set -euo pipefail
 
+# The Linux guest's kernel and busybox packages: downloaded once into a cache, never installed.
+"$(dirname "$0")/fetch-guest.sh"
+
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libgtest-dev
           nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind
           uefitool-cli librsvg2-bin)

@@ -17,6 +17,8 @@
 #include "sim/dmidecode.h"
 #include "sim/simulated_board.h"
 #include "sim/status_names.h"
+#include "sim/table_compare.h"
+#include "sim/table_dump.h"
 
 namespace {
 
@@ -26,6 +28,8 @@ const char kUsage[] =
     "usage: boardsim BOARD.json [options]\n"
     "  --dmidecode      print the real dmidecode decoding of the resulting table\n"
     "  --dump FILE      write the table in dmidecode's binary dump format\n"
+    "  --compare TABLE  compare a machine's table (dmidecode --dump-bin) with the driver's records;\n"
+    "                   exit 0 when they agree, 1 when they differ, 2 when either cannot be read\n"
     "  --json           print the records as JSON (raw bytes and decoded fields)\n"
     "  --svg FILE       draw the board as the driver saw it, as an SVG picture\n"
     "  --trace          list, per record, the pad reads, PCI probes and firmware calls behind it\n"
@@ -40,6 +44,7 @@ struct Options {
   bool trace = false;
   std::string dumpPath;
   std::string svgPath;
+  std::string comparePath;
   int riser[3] = {-1, -1, -1};
   std::optional<std::string> lang;
 };
@@ -76,6 +81,10 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       const char *path = value("--svg");
       if (path == nullptr) return false;
       options.svgPath = path;
+    } else if (argument == "--compare") {
+      const char *path = value("--compare");
+      if (path == nullptr) return false;
+      options.comparePath = path;
     } else if (argument == "--lang") {
       const char *tag = value("--lang");
       if (tag == nullptr) return false;
@@ -285,6 +294,19 @@ bool WriteWhole(const std::string &path, const std::string &text) {
   return false;
 }
 
+// Exit status 0 when the machine's Type 9/41 records agree with the driver's, 1 when not.
+int ReportComparison(const sim::BoardRun &run, const sim::TableDump &machine) {
+  std::vector<std::string> differences = sim::CompareInventory(run.table, machine.records);
+  size_t records = sim::InventoryRecords(run.table).size();
+  for (const std::string &line : differences) std::printf("%s\n", line.c_str());
+  if (differences.empty()) {
+    std::printf("agree: the table's %zu Type 9/41 records are the driver's, handles aside\n", records);
+    return 0;
+  }
+  std::printf("differ: %zu differences from the driver's %zu Type 9/41 records\n", differences.size(), records);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -301,7 +323,16 @@ int main(int argc, char **argv) {
   }
   ApplyOverrides(options, board);
 
+  sim::TableDump machine;
+  if (!options.comparePath.empty() && !sim::LoadTableDump(options.comparePath, machine, error)) {
+    std::fprintf(stderr, "boardsim: %s\n", error.c_str());
+    return kExitBadUsage;
+  }
+
   sim::BoardRun run = sim::RunBoard(board);
+  if (!options.comparePath.empty()) {
+    return ReportComparison(run, machine);
+  }
 
   if (!options.dumpPath.empty() && !WriteFile(options.dumpPath, run.dump)) {
     std::fprintf(stderr, "boardsim: cannot write %s\n", options.dumpPath.c_str());

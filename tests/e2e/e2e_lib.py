@@ -325,18 +325,24 @@ def dump_image(report):
         table = report.first(f"{kind}-table")
         if entry is None or table is None:
             continue
-        point = bytearray(entry["hex"])
-        if kind == "smbios3":
-            struct.pack_into("<Q", point, 0x10, DUMP_TABLE_OFFSET)
-            checksum_fix(point, point[6], 5)
-        else:
-            struct.pack_into("<I", point, 0x18, DUMP_TABLE_OFFSET)
-            intermediate = bytearray(point[0x10:0x1F])
-            checksum_fix(intermediate, len(intermediate), 5)
-            point[0x10:0x1F] = intermediate
-            checksum_fix(point, point[5], 4)
-        return bytes(point).ljust(DUMP_TABLE_OFFSET, b"\0") + table["hex"]
+        return dump_bin(entry["hex"], table["hex"])
     return None
+
+
+def dump_bin(entry_point, table):
+    """dmidecode's binary dump form of an entry point ("_SM3_" or "_SM_") and
+    its table: the entry point's table address rewritten to 0x20."""
+    point = bytearray(entry_point)
+    if point[:5] == b"_SM3_":
+        struct.pack_into("<Q", point, 0x10, DUMP_TABLE_OFFSET)
+        checksum_fix(point, point[6], 5)
+    else:
+        struct.pack_into("<I", point, 0x18, DUMP_TABLE_OFFSET)
+        intermediate = bytearray(point[0x10:0x1F])
+        checksum_fix(intermediate, len(intermediate), 5)
+        point[0x10:0x1F] = intermediate
+        checksum_fix(point, point[5], 4)
+    return bytes(point).ljust(DUMP_TABLE_OFFSET, b"\0") + bytes(table)
 
 
 def table_records(table):

@@ -254,6 +254,40 @@ def board_file_seeds():
     write(t, "empty-key", b'{"": {"riser3": 1}}')
 
 
+# ---- table_dump: a dmidecode --dump-bin file ----
+
+def checksummed(data, at, length):
+    data[at] = (-sum(data[:length])) & 0xFF
+    return data
+
+
+def dump3(table, maximum=None):
+    point = bytearray(b"_SM3_" + bytes([0, 0x18, 3, 0, 0, 1, 0]) + struct.pack("<IQ", maximum or len(table), 0x20))
+    return bytes(checksummed(point, 5, 0x18)).ljust(0x20, b"\0") + table
+
+
+def dump2(table, count):
+    intermediate = bytearray(b"_DMI_" + bytes([0]) + struct.pack("<HIH", len(table), 0x20, count) + bytes([0x28]))
+    point = bytearray(b"_SM_" + bytes([0, 0x1F, 2, 8, 0, 0]) + bytes(6)) + checksummed(intermediate, 5, 15)
+    return bytes(checksummed(point, 4, 0x1F)).ljust(0x20, b"\0") + table
+
+
+def table_dump_seeds():
+    # Beside these, real dumps copied in by hand: boardsim --dump of the
+    # default board, and linux/ boots' guest-table.bin (stock OVMF; s2, s3).
+    t = "table_dump"
+    end = bytes([127, 4, 0xFF, 0xFE, 0, 0])
+    records = type9(["MEZZANINE 0"]) + type9(["Riser 1, slot 1"]) + type41(["Aspeed Video"]) + end
+    write(t, "smbios3", dump3(records))
+    write(t, "smbios3-larger-maximum", dump3(records, 0x1000))
+    write(t, "smbios2", dump2(records, 4))
+    write(t, "smbios2-count-short", dump2(records, 2))
+    write(t, "smbios3-no-end", dump3(records[:-len(end)]))
+    write(t, "smbios2-cut", dump2(records, 4)[:-9])
+    write(t, "type41-short", dump3(bytes([41, 7, 1, 0, 1, 0x85, 1]) + area(["x"]) + end))
+    write(t, "bad-string-number", dump3(type9(["only"], designation=3) + end))
+
+
 if __name__ == "__main__":
     record_strings_seeds()
     pick_best_language_seeds()
@@ -261,3 +295,4 @@ if __name__ == "__main__":
     register_string_packages_seeds()
     whole_driver_seeds()
     board_file_seeds()
+    table_dump_seeds()

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "sim/dmidecode.h"
 #include "tests/scratch_directory.h"
@@ -135,6 +136,116 @@ TEST(Boardsim, PadsMayLeaveOutLevelAndOwner) {
     EXPECT_EQ(outcome.status, 0) << board << "\n" << outcome.output;
     EXPECT_NE(outcome.output.find(c.riserIds), std::string::npos) << board << "\n" << outcome.output;
   }
+}
+
+// --compare: a machine's table against the driver's records for a board.
+class BoardsimCompare : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_);
+    ASSERT_EQ(Boardsim(board_ + " --dump " + dir_ + "/agree.bin").status, 0);
+    std::ifstream file(dir_ + "/agree.bin", std::ios::binary);
+    dump_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    ASSERT_GT(dump_.size(), 0x20u);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  Outcome Compare(const std::vector<uint8_t> &bytes, const std::string &board = "") {
+    std::string path = dir_ + "/table.bin";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+    return Boardsim((board.empty() ? board_ : board) + " --compare " + path);
+  }
+
+  // Where each structure of the table starts.
+  std::vector<size_t> Offsets() const {
+    std::vector<size_t> offsets;
+    for (size_t at = 0x20; at < dump_.size();) {
+      offsets.push_back(at);
+      at += dump_[at + 1];
+      while (dump_[at] != 0 || dump_[at + 1] != 0) at++;
+      at += 2;
+    }
+    return offsets;
+  }
+
+  // The same table behind an SMBIOS 2.x entry point, as QEMU's q35 gives it by default.
+  std::vector<uint8_t> AsSmbios2() const {
+    std::vector<uint8_t> bytes = dump_;
+    std::vector<uint8_t> point = {'_', 'S', 'M', '_', 0, 0x1F, 2, 8, 0, 0, 0, 0, 0, 0, 0, 0,
+                                  '_', 'D', 'M', 'I', '_', 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0x28};
+    size_t length = bytes.size() - 0x20, count = Offsets().size();
+    point[0x16] = length & 0xFF, point[0x17] = length >> 8, point[0x1C] = static_cast<uint8_t>(count);
+    auto fix = [&](size_t from, size_t size, size_t at) {
+      uint8_t sum = 0;
+      for (size_t i = from; i < from + size; i++) sum += point[i];
+      point[at] = static_cast<uint8_t>(-sum);
+    };
+    fix(0x10, 0x0F, 0x15);
+    fix(0, 0x1F, 0x04);
+    std::copy(point.begin(), point.end(), bytes.begin());
+    bytes[0x1F] = 0;
+    return bytes;
+  }
+
+  std::string dir_ = std::string(BINARY_DIR) + "/boardsim_compare";
+  std::string board_ = std::string(SOURCE_DIR) + "/boards/default.json";
+  std::vector<uint8_t> dump_;
+};
+
+TEST_F(BoardsimCompare, AgreeingAndDifferingTables) {
+  Outcome same = Compare(dump_);
+  EXPECT_EQ(same.status, 0) << same.output;
+  EXPECT_NE(same.output.find("agree: the table's 14 Type 9/41 records"), std::string::npos) << same.output;
+  Outcome older = Compare(AsSmbios2());
+  EXPECT_EQ(older.status, 0) << older.output;
+
+  // The first Type 9 is MEZZANINE 0's: its slot marked in use, its handle changed.
+  std::vector<uint8_t> changed = dump_;
+  size_t mezzanine0 = Offsets()[2];
+  ASSERT_EQ(changed[mezzanine0], 9);
+  changed[mezzanine0 + 0x07] = 4;
+  changed[mezzanine0 + 0x02] ^= 0x55;
+  Outcome differ = Compare(changed);
+  EXPECT_EQ(differ.status, 1) << differ.output;
+  EXPECT_NE(differ.output.find("Type 9 slot ID 17 \"MEZZANINE 0\": current usage: table 0x04, driver 0x03"),
+            std::string::npos) << differ.output;
+  EXPECT_NE(differ.output.find("differ: 1 difference"), std::string::npos) << differ.output;
+
+  // Another board's records: missing ones and foreign ones are named.
+  Outcome other = Compare(dump_, std::string(SOURCE_DIR) + "/boards/no-risers.json");
+  EXPECT_EQ(other.status, 1) << other.output;
+  EXPECT_NE(other.output.find("\"Riser 1, slot 1\": in the table, not written by the driver"),
+            std::string::npos) << other.output;
+}
+
+TEST_F(BoardsimCompare, UnreadableTablesAndBadBoardsAreRefused) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    const char *message;
+  };
+  std::vector<uint8_t> badSum = dump_, movedTable = dump_, older = AsSmbios2();
+  badSum[0x08] ^= 1;
+  movedTable[0x10] = 0x40;
+  movedTable[0x05] -= 0x20;
+  std::string board = "{\"name\": \"x\"}";
+  const Case cases[] = {
+      {std::vector<uint8_t>(dump_.begin(), dump_.end() - 40), "truncated"},
+      {std::vector<uint8_t>(older.begin(), older.end() - 40), "truncated"},
+      {std::vector<uint8_t>(dump_.begin(), dump_.begin() + 0x10), "truncated"},
+      {std::vector<uint8_t>(board.begin(), board.end()), "not a dmidecode --dump-bin file"},
+      {badSum, "checksum"},
+      {movedTable, "places the table at 0x40"},
+  };
+  for (const Case &c : cases) {
+    Outcome outcome = Compare(c.bytes);
+    EXPECT_EQ(outcome.status, 2) << c.message << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << outcome.output;
+  }
+  EXPECT_EQ(Boardsim(board_ + " --compare " + dir_ + "/absent.bin").status, 2);
+  std::ofstream(dir_ + "/bad.json") << "{\"straps\": 1}";
+  Outcome badBoard = Compare(dump_, dir_ + "/bad.json");
+  EXPECT_EQ(badBoard.status, 2) << badBoard.output;
+  EXPECT_NE(badBoard.output.find("straps"), std::string::npos) << badBoard.output;
 }
 
 }  // namespace

@@ -1,0 +1,236 @@
+#include "sim/table_compare.h"
+
+#include <cstdio>
+#include <map>
+#include <utility>
+
+#include "include/smbios_records.h"
+
+namespace sim {
+
+namespace {
+
+enum class FieldKind { Byte, Word, String, DeviceFunction, EnabledBit, DeviceKind };
+
+struct Field {
+  size_t offset;
+  FieldKind kind;
+  const char *name;
+};
+
+// The fields the driver fills, as a reader of each type names them.
+constexpr Field kType9Fields[] = {
+    {0x04, FieldKind::String, "designation"},
+    {0x05, FieldKind::Byte, "slot type"},
+    {0x06, FieldKind::Byte, "data bus width"},
+    {0x07, FieldKind::Byte, "current usage"},
+    {0x08, FieldKind::Byte, "slot length"},
+    {0x09, FieldKind::Word, "slot ID"},
+    {0x0B, FieldKind::Byte, "characteristics 1"},
+    {0x0C, FieldKind::Byte, "characteristics 2"},
+    {0x0D, FieldKind::Word, "segment group"},
+    {0x0F, FieldKind::Byte, "bus"},
+    {0x10, FieldKind::DeviceFunction, "device/function"},
+};
+
+constexpr Field kType41Fields[] = {
+    {0x04, FieldKind::String, "designation"},
+    {0x05, FieldKind::DeviceKind, "device type"},
+    {0x05, FieldKind::EnabledBit, "status"},
+    {0x06, FieldKind::Byte, "instance"},
+    {0x07, FieldKind::Word, "segment group"},
+    {0x09, FieldKind::Byte, "bus"},
+    {0x0A, FieldKind::DeviceFunction, "device/function"},
+};
+
+struct TypeRule {
+  uint8_t type;
+  size_t keyOffset;  // Slot ID or Device Type Instance
+  size_t keyBytes;
+  const char *keyName;
+  size_t kindOffset;  // a device kind that must agree too, 0 for none
+  const Field *fields;
+  size_t fieldCount;
+};
+
+constexpr TypeRule kRules[] = {
+    {SMBIOS_TYPE_SYSTEM_SLOTS, 0x09, 2, "slot ID", 0, kType9Fields, std::size(kType9Fields)},
+    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, 0x06, 1, "instance", 0x05, kType41Fields,
+     std::size(kType41Fields)},
+};
+
+// A byte the record may not hold reads as absent rather than as zero.
+int ByteAt(const SmbiosRecord &record, size_t offset) {
+  return offset < record.Length() && offset < record.bytes.size() ? record.bytes[offset] : -1;
+}
+
+// Walks the string area as SmbiosRecord::Strings reads it, without copying:
+// the count of strings, and where string `number` (from 1) starts, if there.
+size_t WalkStrings(const SmbiosRecord &record, size_t number, const char **found) {
+  const std::vector<uint8_t> &b = record.bytes;
+  size_t at = record.Length(), count = 0;
+  if (at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0) return 0;
+  while (at < b.size() && b[at] != 0) {
+    if (++count == number) *found = reinterpret_cast<const char *>(&b[at]);
+    while (at < b.size() && b[at] != 0) at++;
+    at++;
+  }
+  return count;
+}
+
+std::string StringAt(const SmbiosRecord &record, size_t offset) {
+  int number = ByteAt(record, offset);
+  if (number == 0) return "(none)";
+  const char *text = nullptr;
+  WalkStrings(record, number < 0 ? 0 : static_cast<size_t>(number), &text);
+  if (text == nullptr) return "(bad string number)";
+  return "\"" + std::string(text) + "\"";
+}
+
+std::string FieldText(const SmbiosRecord &record, const Field &field) {
+  int low = ByteAt(record, field.offset);
+  if (field.kind == FieldKind::String) return StringAt(record, field.offset);
+  if (low < 0) return "(absent)";
+  char text[32];
+  switch (field.kind) {
+    case FieldKind::Word: {
+      int high = ByteAt(record, field.offset + 1);
+      if (high < 0) return "(absent)";
+      std::snprintf(text, sizeof(text), "0x%04X", low | (high << 8));
+      break;
+    }
+    case FieldKind::DeviceFunction:
+      std::snprintf(text, sizeof(text), "%02x.%x", low >> 3, low & 7);
+      break;
+    case FieldKind::EnabledBit:
+      return (low & ONBOARD_DEVICE_ENABLED) ? "enabled" : "disabled";
+    case FieldKind::DeviceKind:
+      std::snprintf(text, sizeof(text), "0x%02X", low & 0x7F);
+      break;
+    default:
+      std::snprintf(text, sizeof(text), "0x%02X", low);
+      break;
+  }
+  return text;
+}
+
+unsigned KeyOf(const SmbiosRecord &record, const TypeRule &rule) {
+  unsigned key = 0;
+  for (size_t i = rule.keyBytes; i > 0; i--) {
+    int byte = ByteAt(record, rule.keyOffset + i - 1);
+    key = (key << 8) | static_cast<unsigned>(byte < 0 ? 0 : byte);
+  }
+  return key;
+}
+
+// Most fields agree; their bytes say so without writing them out.
+bool SameBytes(const SmbiosRecord &a, const SmbiosRecord &b, const Field &field) {
+  size_t bytes = field.kind == FieldKind::Word ? 2 : 1;
+  for (size_t i = 0; i < bytes; i++) {
+    if (ByteAt(a, field.offset + i) != ByteAt(b, field.offset + i)) return false;
+  }
+  return true;
+}
+
+std::string Name(const SmbiosRecord &record, const TypeRule &rule) {
+  return "Type " + std::to_string(rule.type) + " " + rule.keyName + " " +
+         std::to_string(KeyOf(record, rule)) + " " + StringAt(record, RECORD_DESIGNATION_OFFSET);
+}
+
+void CompareFields(const SmbiosRecord &want, const SmbiosRecord &got, const TypeRule &rule,
+                   std::vector<std::string> &out) {
+  if (want.Length() != got.Length()) {
+    out.push_back(Name(want, rule) + ": length: table " + std::to_string(got.Length()) +
+                  ", driver " + std::to_string(want.Length()));
+  }
+  for (size_t i = 0; i < rule.fieldCount; i++) {
+    const Field &field = rule.fields[i];
+    if (field.kind != FieldKind::String && SameBytes(want, got, field)) continue;
+    std::string mine = FieldText(want, field);
+    std::string theirs = FieldText(got, field);
+    if (mine != theirs) {
+      out.push_back(Name(want, rule) + ": " + field.name + ": table " + theirs + ", driver " + mine);
+    }
+  }
+  const char *unused = nullptr;
+  size_t mine = WalkStrings(want, 0, &unused), theirs = WalkStrings(got, 0, &unused);
+  if (mine != theirs) {
+    out.push_back(Name(want, rule) + ": strings: table has " + std::to_string(theirs) + ", driver " +
+                  std::to_string(mine));
+  }
+}
+
+// A record of one type, with what pairing looks at worked out once.
+struct Entry {
+  const SmbiosRecord *record;
+  unsigned key;
+  int kind;
+  std::string designation;
+  bool paired;
+};
+
+std::vector<Entry> OfType(const std::vector<SmbiosRecord> &records, const TypeRule &rule) {
+  std::vector<Entry> found;
+  for (const SmbiosRecord &record : records) {
+    if (record.Type() != rule.type) continue;
+    int kind = rule.kindOffset == 0 ? 0 : ByteAt(record, rule.kindOffset) & 0x7F;
+    found.push_back({&record, KeyOf(record, rule), kind, StringAt(record, RECORD_DESIGNATION_OFFSET), false});
+  }
+  return found;
+}
+
+// Pairs expected with actual records: same ID and designation first, then
+// same ID alone, each in table order.
+void Pair(std::vector<Entry> &want, std::vector<Entry> &got, const TypeRule &rule, bool byDesignation,
+          std::vector<std::string> &out) {
+  std::multimap<std::pair<unsigned, int>, Entry *> byId;
+  for (Entry &theirs : got) {
+    if (!theirs.paired) byId.emplace(std::make_pair(theirs.key, theirs.kind), &theirs);
+  }
+  for (Entry &mine : want) {
+    if (mine.paired) continue;
+    auto [first, last] = byId.equal_range(std::make_pair(mine.key, mine.kind));
+    for (auto it = first; it != last; ++it) {
+      Entry &theirs = *it->second;
+      if (byDesignation && mine.designation != theirs.designation) continue;
+      CompareFields(*mine.record, *theirs.record, rule, out);
+      mine.paired = theirs.paired = true;
+      byId.erase(it);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<SmbiosRecord> InventoryRecords(const std::vector<SmbiosRecord> &records) {
+  std::vector<SmbiosRecord> found;
+  for (const SmbiosRecord &record : records) {
+    if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS || record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+      found.push_back(record);
+    }
+  }
+  return found;
+}
+
+std::vector<std::string> CompareInventory(const std::vector<SmbiosRecord> &expected,
+                                          const std::vector<SmbiosRecord> &actual) {
+  std::vector<std::string> out;
+  for (const TypeRule &rule : kRules) {
+    std::vector<Entry> want = OfType(expected, rule);
+    std::vector<Entry> got = OfType(actual, rule);
+    Pair(want, got, rule, true, out);
+    Pair(want, got, rule, false, out);
+    for (const Entry &mine : want) {
+      if (!mine.paired) out.push_back(Name(*mine.record, rule) + ": missing from the table");
+    }
+    for (const Entry &theirs : got) {
+      if (!theirs.paired) {
+        out.push_back(Name(*theirs.record, rule) + ": in the table, not written by the driver");
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace sim

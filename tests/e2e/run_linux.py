@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Boots Debian's Linux kernel on the firmware carrying the driver, once per
+scenario, and checks what the operating system sees.
+
+usage: run_linux.py BUILD_DIR [--scenario NAME ...] [--verbose]
+
+Per scenario (a board file of scenarios/, booted as the fv/ runs boot it):
+QEMU starts the kernel through OVMF's kernel loader (-kernel, -initrd,
+-append), the guest prints /sys/firmware/dmi/tables/ and every PCI function's
+label and index on the serial port and powers off. Checks: boardsim --compare
+on the table Linux exported agrees, dmidecode decodes it without a warning,
+every function an enabled Type 41 record names carries its designation as
+label and its instance as index, and no other function carries a label.
+Prints "linux/NAME PASS" or "linux/NAME FAIL: reasons"; exits 1 when any
+failed. Artifacts in BUILD_DIR/e2e/linux-NAME/: serial.log, guest-table.bin,
+guest-labels.txt, dmidecode.txt, qemu-command.txt. Exits 0 with a SKIP line
+when QEMU, OVMF or the guest is not there."""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2e_lib as lib  # noqa: E402
+import linux_guest as guest  # noqa: E402
+import run_qemu  # noqa: E402
+
+# Between them: every onboard device answering (s1); an SMBIOS 3.0 entry
+# point and every onboard device absent, so every Type 41 record disabled
+# (s2); QEMU's own Type 41 record naming 00:17.0, purged, and the sSATA
+# controller absent (s3).
+SCENARIOS = ["s1_cards_straps_000", "s2_window_ids", "s3_earlier_records_fr"]
+BOOT_TIMEOUT = int(os.environ.get("LINUX_BOOT_TIMEOUT", "240"))
+KERNEL_ARGUMENTS = "console=ttyS0 panic=-1 rdinit=/init"
+
+
+def firmware(build):
+    """The OVMF code image to boot: the patched one with both drivers in its
+    DXE volume, or LINUX_OVMF_CODE (for example a stock image, to try the
+    guest alone). Raises RuntimeError when the patched one cannot be built."""
+    return os.environ.get("LINUX_OVMF_CODE") or run_qemu.patched_firmware(build)
+
+
+def qemu_command(board, name, work, code, nic, kernel, initrd):
+    """The scenario's machine as the fv/ boots make it (the test platform's
+    driver reads the scenario from fw_cfg), started with the kernel."""
+    options, _ = run_qemu.scenario_options(board, name, work, nic, through_fw_cfg=True)
+    serial = os.path.join(work, "serial.log")
+    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(serial) +
+            run_qemu.firmware_options(work, code) +
+            ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS])
+
+
+def boot(command, work):
+    """Runs QEMU under the Linux boots' own time limit (a kernel boot takes
+    longer than the harness's); returns (serial text, problems, seconds)."""
+    serial = os.path.join(work, "serial.log")
+    if os.path.exists(serial):
+        os.remove(serial)
+    with open(os.path.join(work, "qemu-command.txt"), "w", encoding="utf-8") as handle:
+        handle.write(" ".join(command) + "\n")
+    problems = []
+    started = time.monotonic()
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, timeout=BOOT_TIMEOUT,
+                                stdin=subprocess.DEVNULL)
+        if result.returncode != 0:
+            problems.append(f"qemu exited with {result.returncode}: {result.stderr.strip()[-300:]}")
+    except subprocess.TimeoutExpired:
+        problems.append(f"the guest did not power off within {BOOT_TIMEOUT} s")
+    elapsed = time.monotonic() - started
+    text = ""
+    if os.path.exists(serial):
+        with open(serial, encoding="latin-1") as handle:
+            text = handle.read()
+    return text, problems, elapsed
+
+
+# --- Checks -----------------------------------------------------------------
+
+def driver_devices(board_path, work, boardsim):
+    """The driver's Type 41 records for the board: (address, designation,
+    instance, enabled) each, from boardsim's table."""
+    dump = os.path.join(work, "boardsim.dump")
+    subprocess.run([boardsim, board_path, "--dump", dump], capture_output=True, check=True, timeout=60)
+    with open(dump, "rb") as handle:
+        records = lib.dump_records(handle.read())
+    devices = []
+    for record_type, _, record in records:
+        if record_type != 41:
+            continue
+        strings = lib.record_strings(record)
+        designation = strings[record[4] - 1] if 1 <= record[4] <= len(strings) else ""
+        segment = record[7] | record[8] << 8
+        devices.append((guest.pci_address(record[9], record[10], segment), designation, record[6],
+                        bool(record[5] & 0x80)))
+    return devices
+
+
+def check_labels(report, devices, earlier):
+    """Enabled records' functions carry their label and index; nothing else does."""
+    problems = []
+    functions = set(report.functions)
+    enabled = {address: (designation, instance)
+               for address, designation, instance, on in devices if on}
+    for address, (designation, instance) in sorted(enabled.items()):
+        if address not in functions:
+            continue  # the QEMU machine has no such function
+        index, acpi, label = report.labels.get(address, ("-", "-", None))
+        if label is None:
+            problems.append(f"{address} has no label, the record says {designation!r} instance {instance}")
+        elif label != designation or index != str(instance):
+            problems.append(f"{address} has label {label!r} index {index}, the record says "
+                            f"{designation!r} instance {instance}")
+        if acpi != "-":
+            problems.append(f"{address} is named by ACPI (acpi_index {acpi}), not by the record")
+    for address, (index, _, label) in sorted(report.labels.items()):
+        if address in enabled:
+            continue
+        source = ("a purged earlier record" if label in earlier else
+                  "a disabled record" if any(a == address for a, _, _, _ in devices) else "no driver record")
+        problems.append(f"{address} carries label {label!r} index {index} from {source}")
+    return problems
+
+
+def write_labels(report, path):
+    with open(path, "w", encoding="utf-8") as handle:
+        for address, (index, _, label) in sorted(report.labels.items()):
+            handle.write(f"{address}\t{label}\t{index}\n")
+
+
+def compare(boardsim, board_path, table_path):
+    result = subprocess.run([boardsim, board_path, "--compare", table_path], capture_output=True,
+                            text=True, timeout=60)
+    if result.returncode == 0:
+        return []
+    lines = (result.stdout + result.stderr).strip().splitlines()
+    return [f"boardsim --compare exited {result.returncode}: " + "; ".join(lines[:6])]
+
+
+def run_scenario(name, build, nic, kernel, initrd, verbose):
+    board_path = os.path.join(run_qemu.SCENARIO_DIR, name + ".json")
+    work = os.path.join(build, "e2e", "linux-" + name)
+    os.makedirs(work, exist_ok=True)
+    boardsim = os.path.join(build, "tools", "boardsim")
+    try:
+        board = lib.load_board(board_path)
+        command = qemu_command(board, name, work, firmware(build), nic, kernel, initrd)
+        text, problems, elapsed = boot(command, work)
+    except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError,
+            subprocess.SubprocessError) as error:
+        return False, [f"scenario not run: {error}"], 0.0
+    report = guest.GuestReport(text)
+    if not report.started:
+        return False, problems + ["the guest never reported (no begin marker on the serial port)"], elapsed
+    if not report.finished:
+        problems.append("the guest's report ends early (no end marker)")
+    write_labels(report, os.path.join(work, "guest-labels.txt"))
+    dump = report.dump()
+    if dump is None:
+        return False, problems + [f"Linux exported no SMBIOS table (missing: {report.missing})"], elapsed
+    table_path = os.path.join(work, "guest-table.bin")
+    with open(table_path, "wb") as handle:
+        handle.write(dump)
+    problems += compare(boardsim, board_path, table_path)
+    problems += run_qemu.run_dmidecode(table_path, work)
+    try:
+        devices = driver_devices(board_path, work, boardsim)
+    except (OSError, subprocess.SubprocessError) as error:
+        return False, problems + [f"boardsim failed: {error}"], elapsed
+    problems += check_labels(report, devices, run_qemu.earlier_strings(board))
+    if verbose:
+        print(f"  linux/{name}: boot {elapsed:.1f} s, artifacts in {work}")
+    return not problems, problems, elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", help="CMake build directory holding tools/boardsim and guest/")
+    parser.add_argument("--scenario", action="append", help="run only this scenario (repeatable)")
+    parser.add_argument("--verbose", "-v", action="store_true")
+    args = parser.parse_args()
+
+    build = os.path.abspath(args.build)
+    kernel = os.path.join(build, "guest", "vmlinuz")
+    initrd = os.path.join(build, "guest", "initramfs.cpio")
+    reason = run_qemu.qemu_missing()
+    if reason is None and not (os.path.exists(kernel) and os.path.exists(initrd)):
+        reason = f"no Linux guest in {build}/guest (scripts/fetch-guest.sh could not fetch it)"
+    if reason is not None:
+        print(f"SKIP: Linux boots not possible: {reason}")
+        return 0
+    nic = run_qemu.network_device()
+    failed = 0
+    for name in args.scenario or SCENARIOS:
+        passed, problems, _ = run_scenario(name, build, nic, kernel, initrd, args.verbose)
+        if passed:
+            print(f"linux/{name} PASS")
+        else:
+            failed += 1
+            print(f"linux/{name} FAIL: " + "; ".join(problems))
+        sys.stdout.flush()
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
