@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libgtest-dev
-          nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind)
+          nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind
+          libbenchmark-dev)
 
 missing=()
 for package in "${packages[@]}"; do

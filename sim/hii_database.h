@@ -35,6 +35,7 @@ struct HiiPackageList {
   std::vector<uint8_t> bytes;          // the whole list as registered
   std::vector<uint8_t> packageTypes;   // in list order, the end package included
   std::vector<HiiStringPackage> stringPackages;
+  std::string languages;  // as GetLanguages gives them, worked out once at registration
 };
 
 class HiiDatabase {

@@ -75,12 +75,15 @@ class SmbiosTable {
 
  private:
   bool HandleInUse(EFI_SMBIOS_HANDLE handle) const;
+  void MarkHandle(EFI_SMBIOS_HANDLE handle, bool inUse);
   EFI_SMBIOS_HANDLE FreshHandle() const;
 
   Firmware &firmware_;
   Wrapper wrapper_{};
   EFI_HANDLE installedOn_ = nullptr;
   std::vector<SmbiosRecord> records_;
+  // One bit per handle, so finding the smallest free one does not walk the table.
+  std::vector<uint64_t> handlesInUse_ = std::vector<uint64_t>(65536 / 64, 0);
   bool getNextNeverEnds_ = false;
   uint64_t addsSoFar_ = 0;
 };
