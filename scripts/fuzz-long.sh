@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Long fuzzing runs: every fuzz target for a fixed number of executions (10
-# million each, 1 million for the whole driver), two targets at a time, each
+# million each, the whole driver included), two targets at a time, each
 # growing a corpus of its own under BUILD_DIR/fuzz-long/ (a later run picks
 # up where the last one stopped). Prints executions, exec/s and the outcome
 # per target; exits non-zero when any target found something, leaving the
@@ -12,7 +12,7 @@
 #   TARGET      record_strings pick_best_language lookup_driver_string
 #               register_string_packages whole_driver (default: all)
 # Environment: FUZZ_JOBS (targets at once, default 2), FUZZ_RUNS (default
-# 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 1000000).
+# 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 10000000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +25,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 jobs=${FUZZ_JOBS:-2}
 runs=${FUZZ_RUNS:-10000000}
-whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-1000000}
+whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-10000000}
 
 declare -A max_len=([record_strings]=1200 [pick_best_language]=512 [lookup_driver_string]=300
                     [register_string_packages]=8192 [whole_driver]=1024)

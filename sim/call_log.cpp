@@ -17,7 +17,27 @@ void AppendNumber(std::string &line, uint64_t value, bool hex, int digits) {
   line += text;
 }
 
+// The storage of the last log to go, for the next one: a run makes a few
+// hundred entries, and fresh storage for them each run (which the address
+// sanitizer's quarantine makes truly fresh) cost more than the entries.
+std::vector<LogEntry> gSpareEntries;
+
 }  // namespace
+
+CallLog::CallLog() {
+  entries_.swap(gSpareEntries);
+  entries_.clear();
+  if (entries_.capacity() == 0) {
+    entries_.reserve(512);
+  }
+}
+
+CallLog::~CallLog() {
+  if (entries_.capacity() > gSpareEntries.capacity()) {
+    entries_.clear();
+    entries_.swap(gSpareEntries);
+  }
+}
 
 std::string LogEntry::Line() const {
   std::string line = call;

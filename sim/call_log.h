@@ -42,13 +42,26 @@ struct LogEntry {
     text.assign(words);
     return *this;
   }
-  bool Is(std::string_view name) const { return name == call; }
+  // Checks scan whole logs: compared a letter at a time, most entries differ
+  // from the name within a few letters.
+  bool Is(std::string_view name) const {
+    size_t at = 0;
+    for (; at < name.size(); at++) {
+      if (call[at] != name[at]) return false;
+    }
+    return call[at] == '\0';
+  }
   std::string Line() const;
 };
 
 class CallLog {
  public:
-  CallLog() { entries_.reserve(512); }
+  CallLog();
+  ~CallLog();
+  CallLog(const CallLog &other) = default;
+  CallLog(CallLog &&other) = default;
+  CallLog &operator=(const CallLog &other) = default;
+  CallLog &operator=(CallLog &&other) = default;
 
   // Starts an entry; the caller fills in its values.
   LogEntry &Add(const char *call, const char *form) {

@@ -365,7 +365,7 @@ const HiiPackageList *HiiDatabase::FindPackageList(EFI_HII_HANDLE handle) const 
 std::map<EFI_STRING_ID, std::u16string> HiiDatabase::Strings(const HiiPackageList &list,
                                                              const std::string &language) {
   std::map<EFI_STRING_ID, std::u16string> strings;
-  for (const HiiStringPackage &package : list.stringPackages) {
+  for (const HiiStringPackage &package : list.StringPackages()) {
     if (package.language == language) {
       strings.insert(package.strings.begin(), package.strings.end());
     }
@@ -385,6 +385,15 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
   parsed->bytes.assign(bytes, bytes + fixed.PackageLength);
   parsed->guid = fixed.PackageListGuid;
 
+  // A driver registers the same list every boot: the last list read well is
+  // kept, and the same bytes again are not read twice.
+  static HiiPackageList lastRead;
+  if (lastRead.stringPackages != nullptr && lastRead.bytes == parsed->bytes) {
+    parsed->packageTypes = lastRead.packageTypes;
+    parsed->stringPackages = lastRead.stringPackages;
+    return true;
+  }
+  auto packages = std::make_shared<std::vector<HiiStringPackage>>();
   Reader r{parsed->bytes.data(), parsed->bytes.size()};
   size_t at = kListHeaderSize;
   for (;;) {
@@ -404,6 +413,8 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
         *problem = "end package is not the list's last 4 bytes";
         return false;
       }
+      parsed->stringPackages = std::move(packages);
+      lastRead = *parsed;
       return true;
     }
     if (!KnownPackageType(type)) {
@@ -415,7 +426,7 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
       if (!ParseStringPackage(r.bytes + at, length, &package, problem)) {
         return false;
       }
-      parsed->stringPackages.push_back(std::move(package));
+      packages->push_back(std::move(package));
     }
     at += length;
   }
@@ -456,7 +467,7 @@ EFI_STATUS HiiDatabase::NewPackageList(const EFI_HII_PACKAGE_LIST_HEADER *packag
 std::string HiiDatabase::LanguageList(const HiiPackageList &list) const {
   std::string languages;
   std::vector<std::string> seen;
-  for (const HiiStringPackage &package : list.stringPackages) {
+  for (const HiiStringPackage &package : list.StringPackages()) {
     bool repeated = false;
     for (const std::string &earlier : seen) {
       repeated = repeated || earlier == package.language;
@@ -530,7 +541,7 @@ EFI_STATUS HiiDatabase::GetString(const CHAR8 *language, EFI_HII_HANDLE packageL
   const std::u16string *text = nullptr;
   bool languagePresent = false;
   bool idInAnyLanguage = false;
-  for (const HiiStringPackage &package : list->stringPackages) {
+  for (const HiiStringPackage &package : list->StringPackages()) {
     auto found = package.strings.find(stringId);
     idInAnyLanguage = idInAnyLanguage || found != package.strings.end();
     if (package.language == language) {

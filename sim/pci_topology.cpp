@@ -54,11 +54,18 @@ PciTopology::PciTopology() : absent_(NewPage()) {
   gActiveTopology = this;
 }
 
+std::vector<std::unique_ptr<PciTopology::PageChunk>> PciTopology::spareChunks_;
+
 PciTopology::~PciTopology() {
   if (installedOn_ != nullptr) {
     firmware_->UninstallProtocol(installedOn_, REGISTER_ACCESS_PROTOCOL_GUID);
   }
   gActiveTopology = previous_;
+  for (std::unique_ptr<PageChunk> &chunk : chunks_) {
+    if (spareChunks_.size() < kSpareChunks) {
+      spareChunks_.push_back(std::move(chunk));
+    }
+  }
 }
 
 PciTopology *PciTopology::Active() { return gActiveTopology; }
@@ -73,7 +80,12 @@ void PciTopology::Install(Firmware &firmware) {
 PciTopology::ConfigPage *PciTopology::NewPage() {
   if (pagesInLastChunk_ == kPagesPerChunk || chunks_.empty()) {
     // Not value-initialised: every page is filled when it is handed out.
-    chunks_.emplace_back(new PageChunk);
+    if (spareChunks_.empty()) {
+      chunks_.emplace_back(new PageChunk);
+    } else {
+      chunks_.push_back(std::move(spareChunks_.back()));
+      spareChunks_.pop_back();
+    }
     pagesInLastChunk_ = 0;
   }
   return &chunks_.back()->pages[pagesInLastChunk_++];

@@ -300,6 +300,10 @@ std::vector<uint8_t> SmbiosTable::StructureTable() const {
 }
 
 std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
+  return EntryPointFor(StructureTable().size(), tableAddress);
+}
+
+std::vector<uint8_t> SmbiosTable::EntryPointFor(size_t tableSize, uint64_t tableAddress) {
   // SMBIOS 3.0 64-bit entry point (SMBIOS 3.x, 5.2.2).
   std::vector<uint8_t> entry(kEntryPointSize, 0);
   std::memcpy(entry.data(), "_SM3_", 5);
@@ -308,7 +312,7 @@ std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
   entry[8] = 0;  // minor version
   entry[9] = 0;  // docrev
   entry[10] = 1;  // entry point revision: SMBIOS 3.0
-  uint32_t maximumSize = static_cast<uint32_t>(StructureTable().size());
+  uint32_t maximumSize = static_cast<uint32_t>(tableSize);
   std::memcpy(&entry[0x0C], &maximumSize, sizeof(maximumSize));
   std::memcpy(&entry[0x10], &tableAddress, sizeof(tableAddress));
   entry[5] = Checksum(entry.data(), entry.size());
@@ -316,9 +320,9 @@ std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
 }
 
 std::vector<uint8_t> SmbiosTable::DumpImage() const {
-  std::vector<uint8_t> image = EntryPoint(kDumpTableOffset);
-  image.resize(kDumpTableOffset, 0);
   std::vector<uint8_t> table = StructureTable();
+  std::vector<uint8_t> image = EntryPointFor(table.size(), kDumpTableOffset);
+  image.resize(kDumpTableOffset, 0);
   image.insert(image.end(), table.begin(), table.end());
   return image;
 }

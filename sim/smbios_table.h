@@ -2,6 +2,7 @@
 // chapter 6), and its publication as an SMBIOS 3.0 table that dmidecode reads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,6 +75,7 @@ class SmbiosTable {
   };
 
  private:
+  static std::vector<uint8_t> EntryPointFor(size_t tableSize, uint64_t tableAddress);
   bool HandleInUse(EFI_SMBIOS_HANDLE handle) const;
   void MarkHandle(EFI_SMBIOS_HANDLE handle, bool inUse);
   EFI_SMBIOS_HANDLE FreshHandle() const;
@@ -83,7 +85,7 @@ class SmbiosTable {
   EFI_HANDLE installedOn_ = nullptr;
   std::vector<SmbiosRecord> records_;
   // One bit per handle, so finding the smallest free one does not walk the table.
-  std::vector<uint64_t> handlesInUse_ = std::vector<uint64_t>(65536 / 64, 0);
+  std::array<uint64_t, 65536 / 64> handlesInUse_ = {};
   bool getNextNeverEnds_ = false;
   uint64_t addsSoFar_ = 0;
 };
