@@ -239,7 +239,9 @@ EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type
   size_t start = 0;
   if (*handle != SMBIOS_HANDLE_PI_RESERVED) {
     start = records_.size();
-    for (size_t i = 0; i < records_.size(); i++) {
+    // A walk asks for what follows the record it was just given: look there first.
+    bool resumed = lastGiven_ < records_.size() && records_[lastGiven_].handle == *handle;
+    for (size_t i = resumed ? lastGiven_ : 0; i < records_.size(); i++) {
       if (records_[i].handle == *handle) {
         start = i + 1;
         break;
@@ -254,6 +256,7 @@ EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type
     for (size_t i = pass == 0 ? start : 0; i < records_.size(); i++) {
       if (matches(records_[i])) {
         *handle = records_[i].handle;
+        lastGiven_ = i;
         if (record != nullptr) {
           *record = reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(records_[i].bytes.data());
         }

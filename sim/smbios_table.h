@@ -87,6 +87,7 @@ class SmbiosTable {
   // One bit per handle, so finding the smallest free one does not walk the table.
   std::array<uint64_t, 65536 / 64> handlesInUse_ = {};
   bool getNextNeverEnds_ = false;
+  size_t lastGiven_ = 0;  // index of the record GetNext gave last
   uint64_t addsSoFar_ = 0;
 };
 
