@@ -47,16 +47,13 @@ class FaultPlan {
     bool onward;
     EFI_STATUS status;
   };
-  // A service's count and rules. A run calls a dozen services, so a short
-  // list searched in order of first call beats any keyed map.
+  // A service's count and rules. A run calls a dozen services: a short list,
+  // searched by text only the first time a literal names a service.
   struct Service {
     std::string name;
     uint64_t calls = 0;
     std::vector<Rule> rules;
   };
-  Service &Find(std::string_view name);
-  Service &FindLiteral(const char *literal);
-
   // The literals services were checked with, by address (open addressing,
   // linear probing), each with its service's index.
   struct Literal {
@@ -64,11 +61,14 @@ class FaultPlan {
     size_t index;
   };
   static constexpr size_t kLiteralSlots = 64;
-  Literal literals_[kLiteralSlots] = {};
-  std::optional<EFI_STATUS> Count(Service &service);
+
+  Service &Find(std::string_view name);
+  Service &FindLiteral(const char *literal);
   const Service *Lookup(std::string_view name) const;
+  std::optional<EFI_STATUS> Count(Service &service);
 
   std::vector<Service> services_;
+  Literal literals_[kLiteralSlots] = {};
   uint64_t injected_ = 0;
 };
 
@@ -107,7 +107,7 @@ class Pool {
   // both lists are searched from their end.
   const Block *Live(const VOID *buffer) const;
   std::vector<Block> live_;
-  std::vector<Block> freed_;  // every free, in order, for double-free reports
+  std::vector<Block> freed_;  // the recent frees, in order, for double-free reports
   std::vector<std::string> errors_;
   uint64_t allocations_ = 0;
 };
