@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <set>
 #include <string>
@@ -142,6 +143,10 @@ class DistinctTableDecoder {
   // Dumps go to PathPrefix_<process id>.bin, so parallel suites never share a file.
   explicit DistinctTableDecoder(const std::string &PathPrefix)
       : path_(PathPrefix + "_" + std::to_string(getpid()) + ".bin") {}
+  // The dump file goes with the decoder: a test run leaves nothing behind.
+  ~DistinctTableDecoder() { std::remove(path_.c_str()); }
+  DistinctTableDecoder(const DistinctTableDecoder &) = delete;
+  DistinctTableDecoder &operator=(const DistinctTableDecoder &) = delete;
 
   // The problem dmidecode shows with a table not seen before, or "".
   std::string Check(const std::vector<uint8_t> &dump, size_t structures) {
