@@ -1,7 +1,7 @@
 // The log of every firmware call and hardware read the driver made. Entries
 // are kept as the call's name, a template and its values, and are turned into
 // text ("Smbios.Add(type=9) handle 0x0003 -> EFI_SUCCESS") only when someone
-// reads the log as lines, so a run nobody inspects pays no formatting.
+// reads the log as lines, so a run whose log nobody reads pays no formatting.
 #pragma once
 
 #include <cstdint>
