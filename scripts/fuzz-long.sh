@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Long fuzzing runs: every fuzz target for a fixed number of executions (10
-# million each, 1 million for the whole driver), two targets at a time, each
+# million each, the whole driver included), two targets at a time, each
 # growing a corpus of its own under BUILD_DIR/fuzz-long/ (a later run picks
 # up where the last one stopped). Prints executions, exec/s and the outcome
 # per target; exits non-zero when any target found something, leaving the
@@ -12,7 +12,8 @@
 #   TARGET      record_strings pick_best_language lookup_driver_string
 #               register_string_packages whole_driver board_file table_dump (default: all)
 # Environment: FUZZ_JOBS (targets at once, default 2), FUZZ_RUNS (default
-# 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 1000000).
+# 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 10000000), FUZZ_WORKERS
+# (processes per target sharing its corpus and its executions, default 1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +26,8 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 jobs=${FUZZ_JOBS:-2}
 runs=${FUZZ_RUNS:-10000000}
-whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-1000000}
+whole_driver_runs=${FUZZ_WHOLE_DRIVER_RUNS:-10000000}
+workers=${FUZZ_WORKERS:-1}
 
 declare -A max_len=([record_strings]=1200 [pick_best_language]=512 [lookup_driver_string]=300
                     [register_string_packages]=8192 [whole_driver]=1024 [board_file]=4096
@@ -53,16 +55,31 @@ run_target() {
   local count=$runs
   [ "$name" = whole_driver ] && count=$whole_driver_runs
   mkdir -p "$out/corpus/$name"
-  local status=0 started=$SECONDS
-  "$dir/tests/fuzz/fuzz_$name" -runs="$count" -max_len="${max_len[$name]}" -detect_leaks=0 \
-    ${options[$name]:-} -print_final_stats=1 -artifact_prefix="$out/$name-" \
-    "$out/corpus/$name" "tests/fuzz/corpus/$name" ${extra_seeds[$name]:-} >"$out/$name.log" 2>&1 || status=$?
-  local executed rate elapsed=$((SECONDS - started))
-  executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$name.log")
-  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$out/$name.log")
+  local status=0 started=$SECONDS worker pids=() logs=()
+  # Worker 1 logs to NAME.log, the others to NAME.<worker>.log; each runs its
+  # share of the executions on the one corpus.
+  for ((worker = 1; worker <= workers; worker++)); do
+    local log="$out/$name.log" share=$((count / workers))
+    [ "$worker" -gt 1 ] && log="$out/$name.$worker.log"
+    [ "$worker" -eq 1 ] && share=$((share + count % workers))
+    "$dir/tests/fuzz/fuzz_$name" -runs="$share" -max_len="${max_len[$name]}" -detect_leaks=0 \
+      ${options[$name]:-} -print_final_stats=1 -artifact_prefix="$out/$name-" \
+      "$out/corpus/$name" "tests/fuzz/corpus/$name" ${extra_seeds[$name]:-} >"$log" 2>&1 &
+    pids+=($!)
+    logs+=("$log")
+  done
+  for pid in "${pids[@]}"; do
+    wait "$pid" || status=$?
+  done
+  local executed=0 rate elapsed=$((SECONDS - started)) units
+  for log in "${logs[@]}"; do
+    units=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    if [ -z "$units" ]; then executed=""; break; fi
+    executed=$((executed + units))
+  done
   [ -n "$executed" ] && [ "$elapsed" -gt 0 ] && rate=$((executed / elapsed))
   local outcome="no finding"
-  [ "$status" -ne 0 ] && outcome="FINDING (exit $status), see $out/$name.log"
+  [ "$status" -ne 0 ] && outcome="FINDING (exit $status), see ${logs[*]}"
   printf '%-26s %10s executions in %6ss, %7s exec/s  %s\n' "$name" "${executed:-?}" \
     "$elapsed" "${rate:-?}" "$outcome" | tee "$out/$name.summary"
   return "$status"

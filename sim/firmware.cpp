@@ -1,9 +1,10 @@
 #include "sim/firmware.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 #include "include/guids.h"
 #include "sim/status_names.h"
@@ -17,16 +18,26 @@ Firmware *gActive = nullptr;
 struct NamedGuid {
   const EFI_GUID *guid;
   const char *name;
+  const char *locateName;  // its LocateProtocol's name in a fault plan
 };
 
 const NamedGuid kKnownGuids[] = {
-    {&EFI_LOADED_IMAGE_PROTOCOL_GUID, "LoadedImage"},
-    {&EFI_SMBIOS_PROTOCOL_GUID, "Smbios"},
-    {&EFI_HII_STRING_PROTOCOL_GUID, "HiiString"},
-    {&EFI_HII_DATABASE_PROTOCOL_GUID, "HiiDatabase"},
-    {&EFI_GLOBAL_VARIABLE_GUID, "GlobalVariable"},
-    {&REGISTER_ACCESS_PROTOCOL_GUID, "RegisterAccess"},
+    {&EFI_LOADED_IMAGE_PROTOCOL_GUID, "LoadedImage", "LocateProtocol:LoadedImage"},
+    {&EFI_SMBIOS_PROTOCOL_GUID, "Smbios", "LocateProtocol:Smbios"},
+    {&EFI_HII_STRING_PROTOCOL_GUID, "HiiString", "LocateProtocol:HiiString"},
+    {&EFI_HII_DATABASE_PROTOCOL_GUID, "HiiDatabase", "LocateProtocol:HiiDatabase"},
+    {&EFI_GLOBAL_VARIABLE_GUID, "GlobalVariable", "LocateProtocol:GlobalVariable"},
+    {&REGISTER_ACCESS_PROTOCOL_GUID, "RegisterAccess", "LocateProtocol:RegisterAccess"},
 };
+
+const NamedGuid *KnownGuid(const EFI_GUID &guid) {
+  for (const NamedGuid &known : kKnownGuids) {
+    if (GuidsEqual(*known.guid, guid)) {
+      return &known;
+    }
+  }
+  return nullptr;
+}
 
 // Entry points in the tables: tiny forwarders into the active firmware.
 EFI_STATUS EFIAPI AllocatePoolEntry(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
@@ -61,6 +72,8 @@ void FillWithUnexpected(Table &table) {
   }
 }
 
+constexpr size_t kFreesRemembered = 4096;
+
 std::string Hex(uint64_t value) {
   char text[32];
   std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
@@ -72,10 +85,8 @@ std::string Hex(uint64_t value) {
 bool operator<(const EFI_GUID &a, const EFI_GUID &b) { return std::memcmp(&a, &b, sizeof(a)) < 0; }
 
 std::string GuidName(const EFI_GUID &guid) {
-  for (const NamedGuid &known : kKnownGuids) {
-    if (GuidsEqual(*known.guid, guid)) {
-      return known.name;
-    }
+  if (const NamedGuid *known = KnownGuid(guid)) {
+    return known->name;
   }
   char text[40];
   std::snprintf(text, sizeof(text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
@@ -86,27 +97,63 @@ std::string GuidName(const EFI_GUID &guid) {
 
 // ---- FaultPlan ----
 
-void FaultPlan::FailCall(const std::string &name, uint64_t ordinal, EFI_STATUS status) {
-  rules_[name].push_back({ordinal, false, status});
+FaultPlan::Service &FaultPlan::Find(std::string_view name) {
+  for (Service &service : services_) {
+    if (service.name == name) {
+      return service;
+    }
+  }
+  return services_.emplace_back(Service{std::string(name), 0, {}});
 }
 
-void FaultPlan::FailFrom(const std::string &name, uint64_t ordinal, EFI_STATUS status) {
-  rules_[name].push_back({ordinal, true, status});
+FaultPlan::Service &FaultPlan::FindLiteral(const char *literal) {
+  size_t at = (reinterpret_cast<uintptr_t>(literal) * 0x9E3779B97F4A7C15u) >> 58;
+  for (size_t probes = 0; probes < kLiteralSlots; probes++, at = (at + 1) % kLiteralSlots) {
+    Literal &slot = literals_[at];
+    if (slot.literal == literal) {
+      return services_[slot.index];
+    }
+    if (slot.literal == nullptr) {
+      Service &service = Find(literal);
+      slot = {literal, static_cast<size_t>(&service - services_.data())};
+      return service;
+    }
+  }
+  return Find(literal);  // the table is full: a plan checked with that many literals is rare
+}
+
+const FaultPlan::Service *FaultPlan::Lookup(std::string_view name) const {
+  for (const Service &service : services_) {
+    if (service.name == name) {
+      return &service;
+    }
+  }
+  return nullptr;
+}
+
+void FaultPlan::FailCall(std::string_view name, uint64_t ordinal, EFI_STATUS status) {
+  Find(name).rules.push_back({ordinal, false, status});
+}
+
+void FaultPlan::FailFrom(std::string_view name, uint64_t ordinal, EFI_STATUS status) {
+  Find(name).rules.push_back({ordinal, true, status});
 }
 
 void FaultPlan::Clear() {
-  rules_.clear();
-  calls_.clear();
+  services_.clear();
+  std::fill(std::begin(literals_), std::end(literals_), Literal{});
   injected_ = 0;
 }
 
-std::optional<EFI_STATUS> FaultPlan::Check(const std::string &name) {
-  uint64_t ordinal = ++calls_[name];
-  auto found = rules_.find(name);
-  if (found == rules_.end()) {
-    return std::nullopt;
-  }
-  for (const Rule &rule : found->second) {
+std::optional<EFI_STATUS> FaultPlan::Check(std::string_view name) { return Count(Find(name)); }
+
+std::optional<EFI_STATUS> FaultPlan::Check(const char *literal) {
+  return Count(FindLiteral(literal));
+}
+
+std::optional<EFI_STATUS> FaultPlan::Count(Service &service) {
+  uint64_t ordinal = ++service.calls;
+  for (const Rule &rule : service.rules) {
     if (ordinal == rule.first || (rule.onward && ordinal > rule.first)) {
       injected_++;
       return rule.status;
@@ -115,9 +162,9 @@ std::optional<EFI_STATUS> FaultPlan::Check(const std::string &name) {
   return std::nullopt;
 }
 
-uint64_t FaultPlan::Calls(const std::string &name) const {
-  auto found = calls_.find(name);
-  return found == calls_.end() ? 0 : found->second;
+uint64_t FaultPlan::Calls(std::string_view name) const {
+  const Service *service = Lookup(name);
+  return service == nullptr ? 0 : service->calls;
 }
 
 // ---- Pool ----
@@ -125,10 +172,19 @@ uint64_t FaultPlan::Calls(const std::string &name) const {
 Pool::~Pool() { ReleaseAll(); }
 
 void Pool::ReleaseAll() {
-  for (auto &[address, block] : live_) {
-    std::free(const_cast<VOID *>(address));
+  for (const Block &block : live_) {
+    std::free(const_cast<VOID *>(block.address));
   }
   live_.clear();
+}
+
+const Pool::Block *Pool::Live(const VOID *buffer) const {
+  for (size_t i = live_.size(); i-- > 0;) {
+    if (live_[i].address == buffer) {
+      return &live_[i];
+    }
+  }
+  return nullptr;
 }
 
 EFI_STATUS Pool::Allocate(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
@@ -144,44 +200,53 @@ EFI_STATUS Pool::Allocate(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
   }
   // Fresh pool memory holds leftovers, never zeros the caller could rely on.
   std::memset(block, 0xAF, size);
-  live_[block] = {++allocations_, size, type};
-  freed_.erase(block);
+  live_.push_back({block, ++allocations_, size, type});
   *buffer = block;
   return EFI_SUCCESS;
 }
 
 EFI_STATUS Pool::Free(VOID *buffer) {
-  auto found = live_.find(buffer);
-  if (found == live_.end()) {
-    auto earlier = freed_.find(buffer);
-    if (earlier != freed_.end()) {
-      errors_.push_back("double free of pool allocation #" + std::to_string(earlier->second));
+  const Block *found = Live(buffer);
+  if (found == nullptr) {
+    // The latest free of this address names the allocation freed twice.
+    const Block *earlier = nullptr;
+    for (size_t i = freed_.size(); earlier == nullptr && i-- > 0;) {
+      if (freed_[i].address == buffer) earlier = &freed_[i];
+    }
+    if (earlier != nullptr) {
+      errors_.push_back("double free of pool allocation #" + std::to_string(earlier->serial));
     } else {
       errors_.push_back("FreePool of a pointer the pool never gave out: " +
                         Hex(reinterpret_cast<uintptr_t>(buffer)));
     }
     return EFI_INVALID_PARAMETER;
   }
-  freed_[buffer] = found->second.serial;
-  live_.erase(found);
+  // A long-lived pool (a fuzz target's) remembers only its recent frees; an
+  // older pointer freed again is still reported, as one never given out.
+  if (freed_.size() >= kFreesRemembered) {
+    freed_.erase(freed_.begin(), freed_.begin() + kFreesRemembered / 2);
+  }
+  freed_.push_back(*found);
+  live_.erase(live_.begin() + (found - live_.data()));
   std::free(buffer);
   return EFI_SUCCESS;
 }
 
 uint64_t Pool::BytesOutstanding() const {
   uint64_t total = 0;
-  for (const auto &[address, block] : live_) {
+  for (const Block &block : live_) {
     total += block.size;
   }
   return total;
 }
 
 std::string Pool::LeakReport() const {
-  std::ostringstream report;
-  for (const auto &[address, block] : live_) {
-    report << "leaked pool allocation #" << block.serial << " of " << block.size << " bytes\n";
+  std::string report;
+  for (const Block &block : live_) {
+    report += "leaked pool allocation #" + std::to_string(block.serial) + " of " +
+              std::to_string(block.size) + " bytes\n";
   }
-  return report.str();
+  return report;
 }
 
 // ---- Firmware ----
@@ -217,11 +282,9 @@ Firmware &Firmware::Active() {
   return *gActive;
 }
 
-void Firmware::Log(std::string entry) { log.push_back(std::move(entry)); }
-
 size_t Firmware::CountLog(const std::string &prefix) const {
   size_t count = 0;
-  for (const std::string &entry : log) {
+  for (const std::string &entry : log.Lines()) {
     if (entry.compare(0, prefix.size(), prefix) == 0) {
       count++;
     }
@@ -255,78 +318,92 @@ void Firmware::UninstallProtocol(EFI_HANDLE handle, const EFI_GUID &guid) {
 
 EFI_STATUS Firmware::AllocatePool(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer) {
   if (auto fault = faults.Check("AllocatePool")) {
-    Log("AllocatePool(" + std::to_string(size) + ") -> " + StatusName(*fault) + " (injected)");
+    log.Add("AllocatePool", "({d}) -> {s} (injected)").Value(size).Status(*fault);
     return *fault;
   }
   EFI_STATUS status = pool.Allocate(type, size, buffer);
-  Log("AllocatePool(" + std::to_string(size) + ") -> " + StatusName(status));
+  log.Add("AllocatePool", "({d}) -> {s}").Value(size).Status(status);
   return status;
 }
 
 EFI_STATUS Firmware::FreePool(VOID *buffer) {
   EFI_STATUS status = pool.Free(buffer);
-  Log("FreePool -> " + StatusName(status));
+  log.Add("FreePool", " -> {s}").Status(status);
   return status;
 }
 
 EFI_STATUS Firmware::HandleProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface) {
-  std::string call = "HandleProtocol(" + (guid ? GuidName(*guid) : "null") + ")";
   // UEFI 2.10, 7.3: a null Protocol or Interface, or a null Handle, is invalid.
   if (guid == nullptr || interface == nullptr || handle == nullptr) {
-    Log(call + " -> EFI_INVALID_PARAMETER");
+    LogEntry &entry = log.Add("HandleProtocol", "({t}) -> {s}").Status(EFI_INVALID_PARAMETER);
+    if (guid == nullptr) {
+      entry.Text("null");
+    } else {
+      entry.form = "({g}) -> {s}";
+      entry.Guid(*guid);
+    }
     return EFI_INVALID_PARAMETER;
   }
   if (auto fault = faults.Check("HandleProtocol")) {
     *interface = nullptr;
-    Log(call + " -> " + StatusName(*fault) + " (injected)");
+    log.Add("HandleProtocol", "({g}) -> {s} (injected)").Guid(*guid).Status(*fault);
     return *fault;
   }
+  EFI_STATUS status = EFI_UNSUPPORTED;
+  *interface = nullptr;
   for (const Installed &entry : installed_) {
     if (entry.handle == handle && GuidsEqual(entry.guid, *guid)) {
       *interface = entry.interface;
-      Log(call + " -> EFI_SUCCESS");
-      return EFI_SUCCESS;
+      status = EFI_SUCCESS;
+      break;
     }
   }
-  *interface = nullptr;
-  Log(call + " -> EFI_UNSUPPORTED");
-  return EFI_UNSUPPORTED;
+  log.Add("HandleProtocol", "({g}) -> {s}").Guid(*guid).Status(status);
+  return status;
 }
 
 EFI_STATUS Firmware::LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface) {
   (void)registration;
-  std::string name = guid ? GuidName(*guid) : "null";
-  std::string call = "LocateProtocol(" + name + ")";
   if (guid == nullptr || interface == nullptr) {
-    Log(call + " -> EFI_INVALID_PARAMETER");
+    LogEntry &entry = log.Add("LocateProtocol", "({t}) -> {s}").Status(EFI_INVALID_PARAMETER);
+    if (guid == nullptr) {
+      entry.Text("null");
+    } else {
+      entry.form = "({g}) -> {s}";
+      entry.Guid(*guid);
+    }
     return EFI_INVALID_PARAMETER;
   }
-  if (auto fault = faults.Check("LocateProtocol:" + name)) {
+  const NamedGuid *known = KnownGuid(*guid);
+  auto fault = known != nullptr ? faults.Check(known->locateName)
+                                : faults.Check("LocateProtocol:" + GuidName(*guid));
+  if (fault) {
     *interface = nullptr;
-    Log(call + " -> " + StatusName(*fault) + " (injected)");
+    log.Add("LocateProtocol", "({g}) -> {s} (injected)").Guid(*guid).Status(*fault);
     return *fault;
   }
+  EFI_STATUS status = EFI_NOT_FOUND;
+  *interface = nullptr;
   for (const Installed &entry : installed_) {
     if (GuidsEqual(entry.guid, *guid)) {
       *interface = entry.interface;
-      Log(call + " -> EFI_SUCCESS");
-      return EFI_SUCCESS;
+      status = EFI_SUCCESS;
+      break;
     }
   }
-  *interface = nullptr;
-  Log(call + " -> EFI_NOT_FOUND");
-  return EFI_NOT_FOUND;
+  log.Add("LocateProtocol", "({g}) -> {s}").Guid(*guid).Status(status);
+  return status;
 }
 
 EFI_STATUS Firmware::GetVariable(const CHAR16 *name, const EFI_GUID *vendor, UINT32 *attributes,
                                  UINTN *dataSize, VOID *data) {
   if (auto fault = faults.Check("GetVariable")) {
-    Log("GetVariable -> " + StatusName(*fault) + " (injected)");
+    log.Add("GetVariable", " -> {s} (injected)").Status(*fault);
     return *fault;
   }
   EFI_STATUS status =
       getVariable_ ? getVariable_(name, vendor, attributes, dataSize, data) : EFI_NOT_FOUND;
-  Log("GetVariable -> " + StatusName(status));
+  log.Add("GetVariable", " -> {s}").Status(status);
   return status;
 }
 

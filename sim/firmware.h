@@ -8,13 +8,14 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "include/uefi_loaded_image.h"
 #include "include/uefi_system_table.h"
+#include "sim/call_log.h"
 
 namespace sim {
 
@@ -27,14 +28,17 @@ bool operator<(const EFI_GUID &a, const EFI_GUID &b);
 // "LocateProtocol:<guid name>", ...).
 class FaultPlan {
  public:
-  void FailCall(const std::string &name, uint64_t ordinal, EFI_STATUS status);
-  void FailFrom(const std::string &name, uint64_t ordinal, EFI_STATUS status);
-  void FailAlways(const std::string &name, EFI_STATUS status) { FailFrom(name, 1, status); }
+  void FailCall(std::string_view name, uint64_t ordinal, EFI_STATUS status);
+  void FailFrom(std::string_view name, uint64_t ordinal, EFI_STATUS status);
+  void FailAlways(std::string_view name, EFI_STATUS status) { FailFrom(name, 1, status); }
   void Clear();
 
   // Counts a call of `name`; the status to fail it with, if the plan says so.
-  std::optional<EFI_STATUS> Check(const std::string &name);
-  uint64_t Calls(const std::string &name) const;
+  std::optional<EFI_STATUS> Check(std::string_view name);
+  // The same for a name given as a string literal, found by its address:
+  // the simulator's services check on every call.
+  std::optional<EFI_STATUS> Check(const char *literal);
+  uint64_t Calls(std::string_view name) const;
   uint64_t FaultsInjected() const { return injected_; }
 
  private:
@@ -43,8 +47,28 @@ class FaultPlan {
     bool onward;
     EFI_STATUS status;
   };
-  std::map<std::string, std::vector<Rule>> rules_;
-  std::map<std::string, uint64_t> calls_;
+  // A service's count and rules. A run calls a dozen services: a short list,
+  // searched by text only the first time a literal names a service.
+  struct Service {
+    std::string name;
+    uint64_t calls = 0;
+    std::vector<Rule> rules;
+  };
+  // The literals services were checked with, by address (open addressing,
+  // linear probing), each with its service's index.
+  struct Literal {
+    const char *literal;
+    size_t index;
+  };
+  static constexpr size_t kLiteralSlots = 64;
+
+  Service &Find(std::string_view name);
+  Service &FindLiteral(const char *literal);
+  const Service *Lookup(std::string_view name) const;
+  std::optional<EFI_STATUS> Count(Service &service);
+
+  std::vector<Service> services_;
+  Literal literals_[kLiteralSlots] = {};
   uint64_t injected_ = 0;
 };
 
@@ -52,6 +76,10 @@ class FaultPlan {
 // allocation of exactly the size asked for, so AddressSanitizer sees overruns.
 class Pool {
  public:
+  Pool() {
+    live_.reserve(32);
+    freed_.reserve(256);
+  }
   ~Pool();
   EFI_STATUS Allocate(EFI_MEMORY_TYPE type, UINTN size, VOID **buffer);
   EFI_STATUS Free(VOID *buffer);
@@ -63,19 +91,23 @@ class Pool {
   const std::vector<std::string> &Errors() const { return errors_; }
   // One line per allocation still outstanding: its serial number and size.
   std::string LeakReport() const;
-  bool Owns(const VOID *buffer) const { return live_.count(buffer) != 0; }
+  bool Owns(const VOID *buffer) const { return Live(buffer) != nullptr; }
   // Releases what is outstanding without reporting it (for a firmware torn down
   // after the driver's own allocations were counted).
   void ReleaseAll();
 
  private:
   struct Block {
+    const VOID *address;
     uint64_t serial;
     UINTN size;
     EFI_MEMORY_TYPE type;
   };
-  std::map<const VOID *, Block> live_;
-  std::map<const VOID *, uint64_t> freed_;  // address -> serial, for double-free reports
+  // Few blocks are outstanding at once, and most frees release the latest;
+  // both lists are searched from their end.
+  const Block *Live(const VOID *buffer) const;
+  std::vector<Block> live_;
+  std::vector<Block> freed_;  // the recent frees, in order, for double-free reports
   std::vector<std::string> errors_;
   uint64_t allocations_ = 0;
 };
@@ -109,8 +141,8 @@ class Firmware {
   Pool pool;
   FaultPlan faults;
   // Every firmware call the driver made, in order, e.g. "Smbios.GetNext(type=9) -> 0x0003".
-  std::vector<std::string> log;
-  void Log(std::string entry);
+  CallLog log;
+  void Log(std::string entry) { log.AddLine(std::move(entry)); }
   size_t CountLog(const std::string &prefix) const;
 
   // Entry points installed in the tables.

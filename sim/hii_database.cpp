@@ -74,27 +74,32 @@ struct Reader {
 
 // SCSU text: the single-byte characters of its initial state, taken as they
 // are (window-switching tags are not interpreted; no string here uses them).
+// Both readers find the NUL first and then take the text in one piece.
 bool ReadByteString(const Reader &r, size_t at, std::u16string *text, size_t *next) {
-  for (size_t i = at; i < r.size; i++) {
-    if (r.bytes[i] == 0) {
-      *next = i + 1;
-      return true;
-    }
-    text->push_back(static_cast<char16_t>(r.bytes[i]));
+  const void *nul = at < r.size ? std::memchr(r.bytes + at, 0, r.size - at) : nullptr;
+  if (nul == nullptr) {
+    return false;
   }
-  return false;
+  size_t end = static_cast<size_t>(static_cast<const uint8_t *>(nul) - r.bytes);
+  text->assign(r.bytes + at, r.bytes + end);
+  *next = end + 1;
+  return true;
 }
 
 bool ReadWideString(const Reader &r, size_t at, std::u16string *text, size_t *next) {
-  for (size_t i = at; r.Has(i, sizeof(char16_t)); i += sizeof(char16_t)) {
-    char16_t c = static_cast<char16_t>(r.Le(i, sizeof(char16_t)));
-    if (c == 0) {
-      *next = i + sizeof(char16_t);
-      return true;
-    }
-    text->push_back(c);
+  size_t end = at;
+  while (r.Has(end, sizeof(char16_t)) && r.Le(end, sizeof(char16_t)) != 0) {
+    end += sizeof(char16_t);
   }
-  return false;
+  if (!r.Has(end, sizeof(char16_t))) {
+    return false;
+  }
+  text->resize((end - at) / sizeof(char16_t));
+  for (size_t i = 0; i < text->size(); i++) {
+    (*text)[i] = static_cast<char16_t>(r.Le(at + i * sizeof(char16_t), sizeof(char16_t)));
+  }
+  *next = end + sizeof(char16_t);
+  return true;
 }
 
 // The eight blocks that carry string text (UEFI 2.10, 33.3.6.2): one or a
@@ -167,11 +172,11 @@ class BlockParser {
     return false;
   }
 
-  bool AddString(const std::u16string &text) {
+  bool AddString(std::u16string text) {
     if (nextId_ > kLargestStringId) {
       return Fail("string id beyond 0xFFFF");
     }
-    out_->strings[static_cast<EFI_STRING_ID>(nextId_)] = text;
+    out_->strings.insert_or_assign(static_cast<EFI_STRING_ID>(nextId_), std::move(text));
     nextId_++;
     return true;
   }
@@ -215,7 +220,7 @@ class BlockParser {
       if (!ended) {
         return Fail("string at offset " + std::to_string(at) + " has no NUL inside the package");
       }
-      if (!AddString(text)) {
+      if (!AddString(std::move(text))) {
         return false;
       }
     }
@@ -270,7 +275,7 @@ bool KnownPackageType(uint8_t type) {
          type >= 0xE0;
 }
 
-std::string Quoted(const char *text) { return text == nullptr ? "null" : std::string(text); }
+std::string_view Quoted(const char *text) { return text == nullptr ? "null" : text; }
 
 }  // namespace
 
@@ -360,7 +365,7 @@ const HiiPackageList *HiiDatabase::FindPackageList(EFI_HII_HANDLE handle) const 
 std::map<EFI_STRING_ID, std::u16string> HiiDatabase::Strings(const HiiPackageList &list,
                                                              const std::string &language) {
   std::map<EFI_STRING_ID, std::u16string> strings;
-  for (const HiiStringPackage &package : list.stringPackages) {
+  for (const HiiStringPackage &package : list.StringPackages()) {
     if (package.language == language) {
       strings.insert(package.strings.begin(), package.strings.end());
     }
@@ -380,6 +385,15 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
   parsed->bytes.assign(bytes, bytes + fixed.PackageLength);
   parsed->guid = fixed.PackageListGuid;
 
+  // A driver registers the same list every boot: the last list read well is
+  // kept, and the same bytes again are not read twice.
+  static HiiPackageList lastRead;
+  if (lastRead.stringPackages != nullptr && lastRead.bytes == parsed->bytes) {
+    parsed->packageTypes = lastRead.packageTypes;
+    parsed->stringPackages = lastRead.stringPackages;
+    return true;
+  }
+  auto packages = std::make_shared<std::vector<HiiStringPackage>>();
   Reader r{parsed->bytes.data(), parsed->bytes.size()};
   size_t at = kListHeaderSize;
   for (;;) {
@@ -399,6 +413,8 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
         *problem = "end package is not the list's last 4 bytes";
         return false;
       }
+      parsed->stringPackages = std::move(packages);
+      lastRead = *parsed;
       return true;
     }
     if (!KnownPackageType(type)) {
@@ -410,7 +426,7 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
       if (!ParseStringPackage(r.bytes + at, length, &package, problem)) {
         return false;
       }
-      parsed->stringPackages.push_back(std::move(package));
+      packages->push_back(std::move(package));
     }
     at += length;
   }
@@ -418,37 +434,40 @@ bool HiiDatabase::ParsePackageList(const EFI_HII_PACKAGE_LIST_HEADER *header,
 
 EFI_STATUS HiiDatabase::NewPackageList(const EFI_HII_PACKAGE_LIST_HEADER *packageList,
                                        EFI_HANDLE driverHandle, EFI_HII_HANDLE *handle) {
-  auto finish = [&](EFI_STATUS status, const std::string &detail) {
-    firmware_.Log("HiiDatabase.NewPackageList" + detail + " -> " + StatusName(status));
-    return status;
+  auto finish = [&](EFI_STATUS status, const char *detail) -> LogEntry & {
+    return firmware_.log.Add("HiiDatabase.NewPackageList", detail).Status(status);
   };
   if (auto fault = firmware_.faults.Check("NewPackageList")) {
-    return finish(*fault, " (injected)");
+    finish(*fault, " (injected) -> {s}");
+    return *fault;
   }
   if (packageList == nullptr || handle == nullptr) {
-    return finish(EFI_INVALID_PARAMETER, "");
+    finish(EFI_INVALID_PARAMETER, " -> {s}");
+    return EFI_INVALID_PARAMETER;
   }
   HiiPackageList parsed;
   std::string problem;
   if (!ParsePackageList(packageList, &parsed, &problem)) {
-    return finish(EFI_INVALID_PARAMETER, " malformed: " + problem);
+    finish(EFI_INVALID_PARAMETER, " malformed: {t} -> {s}").Text(problem);
+    return EFI_INVALID_PARAMETER;
   }
-  // Appended rather than prepended: g++ 12 at -O3 misreads the prepend as an overlapping copy.
-  std::string guidName = std::string("(").append(GuidName(parsed.guid)).append(")");
   if (FindPackageList(parsed.guid) != nullptr) {
-    return finish(EFI_INVALID_PARAMETER, guidName + " GUID already registered");
+    finish(EFI_INVALID_PARAMETER, "({g}) GUID already registered -> {s}").Guid(parsed.guid);
+    return EFI_INVALID_PARAMETER;
   }
   parsed.driverHandle = driverHandle;
   parsed.handle = firmware_.CreateHandle();
+  parsed.languages = LanguageList(parsed);
   *handle = parsed.handle;
+  finish(EFI_SUCCESS, "({g}) -> {s}").Guid(parsed.guid);
   lists_.push_back(std::move(parsed));
-  return finish(EFI_SUCCESS, guidName);
+  return EFI_SUCCESS;
 }
 
 std::string HiiDatabase::LanguageList(const HiiPackageList &list) const {
   std::string languages;
   std::vector<std::string> seen;
-  for (const HiiStringPackage &package : list.stringPackages) {
+  for (const HiiStringPackage &package : list.StringPackages()) {
     bool repeated = false;
     for (const std::string &earlier : seen) {
       repeated = repeated || earlier == package.language;
@@ -463,45 +482,52 @@ std::string HiiDatabase::LanguageList(const HiiPackageList &list) const {
 
 EFI_STATUS HiiDatabase::GetLanguages(EFI_HII_HANDLE packageList, CHAR8 *languages,
                                      UINTN *languagesSize) {
-  auto finish = [&](EFI_STATUS status, const std::string &detail) {
-    firmware_.Log("HiiString.GetLanguages" + detail + " -> " + StatusName(status));
-    return status;
+  auto finish = [&](EFI_STATUS status, const char *detail) -> LogEntry & {
+    return firmware_.log.Add("HiiString.GetLanguages", detail).Status(status);
   };
   if (auto fault = firmware_.faults.Check("GetLanguages")) {
-    return finish(*fault, " (injected)");
+    finish(*fault, " (injected) -> {s}");
+    return *fault;
   }
   if (languagesSize == nullptr || (*languagesSize != 0 && languages == nullptr)) {
-    return finish(EFI_INVALID_PARAMETER, "");
+    finish(EFI_INVALID_PARAMETER, " -> {s}");
+    return EFI_INVALID_PARAMETER;
   }
   const HiiPackageList *list = FindPackageList(packageList);
   if (list == nullptr) {
-    return finish(EFI_NOT_FOUND, " unknown handle");
+    finish(EFI_NOT_FOUND, " unknown handle -> {s}");
+    return EFI_NOT_FOUND;
   }
-  std::string text = LanguageList(*list);
+  const std::string &text = list->languages;
   if (text.empty()) {
-    return finish(EFI_NOT_FOUND, " no string package");
+    finish(EFI_NOT_FOUND, " no string package -> {s}");
+    return EFI_NOT_FOUND;
   }
   UINTN needed = text.size() + 1;
   if (*languagesSize < needed) {
     *languagesSize = needed;
-    return finish(EFI_BUFFER_TOO_SMALL, "");
+    finish(EFI_BUFFER_TOO_SMALL, " -> {s}");
+    return EFI_BUFFER_TOO_SMALL;
   }
   std::memcpy(languages, text.c_str(), needed);
   *languagesSize = needed;
-  return finish(EFI_SUCCESS, " " + text);
+  finish(EFI_SUCCESS, " {t} -> {s}").Text(text);
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS HiiDatabase::GetString(const CHAR8 *language, EFI_HII_HANDLE packageList,
                                   EFI_STRING_ID stringId, EFI_STRING string, UINTN *stringSize,
                                   EFI_FONT_INFO **stringFontInfo) {
-  std::string call = "HiiString.GetString(id=" + std::to_string(stringId) + ", " +
-                     Quoted(language) + ")";
+  // "HiiString.GetString(id=4, en-US) -> <status>", the language copied now:
+  // the driver's buffer may be gone by the time the log is read.
+  const char *form = "(id={d}, {t}) -> {s}";
   auto finish = [&](EFI_STATUS status) {
-    firmware_.Log(call + " -> " + StatusName(status));
+    firmware_.log.Add("HiiString.GetString", form).Value(stringId).Text(Quoted(language)).Status(
+        status);
     return status;
   };
   if (auto fault = firmware_.faults.Check("GetString")) {
-    call += " (injected)";
+    form = "(id={d}, {t}) (injected) -> {s}";
     return finish(*fault);
   }
   if (language == nullptr || stringSize == nullptr ||
@@ -515,7 +541,7 @@ EFI_STATUS HiiDatabase::GetString(const CHAR8 *language, EFI_HII_HANDLE packageL
   const std::u16string *text = nullptr;
   bool languagePresent = false;
   bool idInAnyLanguage = false;
-  for (const HiiStringPackage &package : list->stringPackages) {
+  for (const HiiStringPackage &package : list->StringPackages()) {
     auto found = package.strings.find(stringId);
     idInAnyLanguage = idInAnyLanguage || found != package.strings.end();
     if (package.language == language) {

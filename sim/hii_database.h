@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,14 @@ struct HiiPackageList {
   EFI_HANDLE driverHandle = nullptr;
   std::vector<uint8_t> bytes;          // the whole list as registered
   std::vector<uint8_t> packageTypes;   // in list order, the end package included
-  std::vector<HiiStringPackage> stringPackages;
+  // Shared: lists registered with the same bytes hold the same packages.
+  std::shared_ptr<const std::vector<HiiStringPackage>> stringPackages;
+  std::string languages;  // as GetLanguages gives them, worked out once at registration
+
+  const std::vector<HiiStringPackage> &StringPackages() const {
+    static const std::vector<HiiStringPackage> none;
+    return stringPackages ? *stringPackages : none;
+  }
 };
 
 class HiiDatabase {

@@ -2,7 +2,6 @@
 
 #include "entry/startup.h"
 #include "include/guids.h"
-#include "sim/status_names.h"
 
 namespace sim {
 
@@ -38,7 +37,7 @@ LoadedImage::~LoadedImage() {
 EFI_STATUS LoadedImage::Start() {
   ResetDriverState();
   EFI_STATUS status = DriverEntry(handle_, firmware_.SystemTable());
-  firmware_.Log("DriverEntry -> " + StatusName(status));
+  firmware_.log.Add("DriverEntry", " -> {s}").Status(status);
   return status;
 }
 

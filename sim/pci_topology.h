@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,7 +58,7 @@ class PciTopology {
   void SetNoAddress(bool none) { noAddress_ = none; }
 
   // The functions asked for, in order, as "bb:dd.f".
-  const std::vector<std::string> &Requests() const { return requests_; }
+  std::vector<std::string> Requests() const;
 
   // The protocol member.
   UINTN ConfigSpaceAddress(const PciConfigAddressDescriptor *descriptor);
@@ -73,16 +72,39 @@ class PciTopology {
   struct alignas(kPageSize) ConfigPage {
     uint8_t bytes[kPageSize];
   };
+  // Pages come sixteen to an allocation: a board has a few dozen functions,
+  // and one aligned allocation each cost more than the rest of a run's set-up.
+  static constexpr size_t kPagesPerChunk = 16;
+  struct PageChunk {
+    ConfigPage pages[kPagesPerChunk];
+  };
+  // Function (as Key() gives it) to its page, ordered by key.
+  struct Indexed {
+    uint32_t key;
+    ConfigPage *page;
+  };
+  ConfigPage *NewPage();
+  // Chunks of topologies gone, for the next: fresh memory each run (which the
+  // address sanitizer's quarantine makes truly fresh) cost more than the run.
+  static constexpr size_t kSpareChunks = 8;
+  static std::vector<std::unique_ptr<PageChunk>> spareChunks_;
+  std::vector<Indexed>::iterator Find(uint32_t key);
+  std::vector<Indexed>::const_iterator Find(uint32_t key) const;
   static uint32_t Key(uint8_t bus, uint8_t device, uint8_t function) {
     return (uint32_t{bus} << 8) | (uint32_t{device} << 3) | function;
   }
   ConfigPage &PageFor(uint8_t bus, uint8_t device, uint8_t function);
-  void Log(const std::string &entry);
+  // Logs a request in the firmware's log: `outcome` is the entry's form, the
+  // descriptor's words its text when given.
+  void Log(unsigned bus, unsigned device, unsigned function, const char *outcome,
+           const PciConfigAddressDescriptor *descriptor = nullptr);
 
   Wrapper wrapper_{};
-  std::map<uint32_t, std::unique_ptr<ConfigPage>> pages_;
-  std::unique_ptr<ConfigPage> absent_;
-  std::vector<std::string> requests_;
+  std::vector<std::unique_ptr<PageChunk>> chunks_;
+  size_t pagesInLastChunk_ = 0;
+  std::vector<Indexed> index_;
+  ConfigPage *absent_;
+  std::vector<uint32_t> requests_;  // as Key() gives them
   Firmware *firmware_ = nullptr;
   EFI_HANDLE installedOn_ = nullptr;
   bool noAddress_ = false;

@@ -1,6 +1,6 @@
 #include "sim/sideband_window.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <iterator>
 
 #include "hw/sideband.h"
@@ -60,13 +60,28 @@ SidebandWindow::~SidebandWindow() { gActiveWindow = previous_; }
 
 SidebandWindow *SidebandWindow::Active() { return gActiveWindow; }
 
+namespace {
+
+uint32_t RegisterKey(uint8_t port, uint16_t offset) { return uint32_t{port} << 16 | offset; }
+
+}  // namespace
+
 void SidebandWindow::SetRegister(uint8_t port, uint16_t offset, uint32_t value) {
-  registers_[{port, offset}] = value;
+  uint32_t key = RegisterKey(port, offset);
+  auto found = std::lower_bound(registers_.begin(), registers_.end(), key,
+                                [](const Stored &stored, uint32_t wanted) { return stored.key < wanted; });
+  if (found != registers_.end() && found->key == key) {
+    found->value = value;
+  } else {
+    registers_.insert(found, {key, value});
+  }
 }
 
 uint32_t SidebandWindow::Register(uint8_t port, uint16_t offset) const {
-  auto found = registers_.find({port, offset});
-  return found == registers_.end() ? 0 : found->second;
+  uint32_t key = RegisterKey(port, offset);
+  auto found = std::lower_bound(registers_.begin(), registers_.end(), key,
+                                [](const Stored &stored, uint32_t wanted) { return stored.key < wanted; });
+  return found != registers_.end() && found->key == key ? found->value : 0;
 }
 
 uint64_t SidebandWindow::PadOwnershipAddress(uint32_t pad) {
@@ -146,11 +161,11 @@ uint32_t SidebandWindow::Read(uint64_t address) {
     value = Register(static_cast<uint8_t>(address >> 16), static_cast<uint16_t>(address));
   }
   if (firmware_ != nullptr) {
-    char line[80];
-    std::snprintf(line, sizeof(line), "Sideband.Read(0x%08llX) -> 0x%08X%s",
-                  static_cast<unsigned long long>(address), value,
-                  inWindow ? "" : " (outside the window)");
-    firmware_->Log(line);
+    firmware_->log
+        .Add("Sideband.Read",
+             inWindow ? "(0x{x8}) -> 0x{x8}" : "(0x{x8}) -> 0x{x8} (outside the window)")
+        .Value(address)
+        .Value(value);
   }
   if (afterRead_) {
     afterRead_(*this, reads_.size());

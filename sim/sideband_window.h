@@ -10,8 +10,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <utility>
 #include <vector>
 
 #include "sim/firmware.h"
@@ -80,7 +78,12 @@ class SidebandWindow {
   unsigned RiserStrapBits(size_t first, size_t count) const;
 
   Firmware *firmware_;
-  std::map<std::pair<uint8_t, uint16_t>, uint32_t> registers_;
+  // Registers that were ever set, ordered by port and offset.
+  struct Stored {
+    uint32_t key;  // port << 16 | offset
+    uint32_t value;
+  };
+  std::vector<Stored> registers_;
   std::vector<uint64_t> reads_;
   SidebandWindow *previous_ = nullptr;
   std::function<void(SidebandWindow &, size_t)> afterRead_;

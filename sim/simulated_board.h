@@ -58,7 +58,7 @@ struct BoardRun {
   std::vector<SmbiosRecord> table;  // every record in the table afterwards
   std::vector<SmbiosRecord> added;  // the driver's records, in order of adding
   std::vector<uint8_t> dump;        // the table as dmidecode --from-dump reads it
-  std::vector<std::string> log;     // every firmware call and hardware read
+  CallLog log;                      // every firmware call and hardware read
 };
 
 BoardRun RunBoard(const Board &board);

@@ -1,6 +1,7 @@
 #include "sim/smbios_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -34,12 +35,6 @@ EFI_STATUS EFIAPI GetNextEntry(EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE *han
                                EFI_SMBIOS_TYPE *type, EFI_SMBIOS_TABLE_HEADER **record,
                                EFI_HANDLE *producer) {
   return Self(This).GetNext(handle, type, record, producer);
-}
-
-std::string HandleText(EFI_SMBIOS_HANDLE handle) {
-  char text[8];
-  std::snprintf(text, sizeof(text), "0x%04X", handle);
-  return text;
 }
 
 uint8_t Checksum(const uint8_t *bytes, size_t length) {
@@ -108,19 +103,22 @@ void SmbiosTable::Install() {
 }
 
 bool SmbiosTable::HandleInUse(EFI_SMBIOS_HANDLE handle) const {
-  for (const SmbiosRecord &record : records_) {
-    if (record.handle == handle) {
-      return true;
-    }
-  }
-  return false;
+  return (handlesInUse_[handle / 64] >> (handle % 64) & 1) != 0;
+}
+
+void SmbiosTable::MarkHandle(EFI_SMBIOS_HANDLE handle, bool inUse) {
+  uint64_t bit = uint64_t{1} << (handle % 64);
+  handlesInUse_[handle / 64] = inUse ? handlesInUse_[handle / 64] | bit
+                                     : handlesInUse_[handle / 64] & ~bit;
 }
 
 EFI_SMBIOS_HANDLE SmbiosTable::FreshHandle() const {
   // The smallest handle not in use, as the reference SMBIOS driver assigns them.
-  for (uint32_t candidate = 0; candidate < SMBIOS_HANDLE_PI_RESERVED; candidate++) {
-    if (!HandleInUse(static_cast<EFI_SMBIOS_HANDLE>(candidate))) {
-      return static_cast<EFI_SMBIOS_HANDLE>(candidate);
+  for (size_t word = 0; word < handlesInUse_.size(); word++) {
+    if (handlesInUse_[word] != ~uint64_t{0}) {
+      size_t candidate = word * 64 + static_cast<size_t>(std::countr_one(handlesInUse_[word]));
+      return candidate < SMBIOS_HANDLE_PI_RESERVED ? static_cast<EFI_SMBIOS_HANDLE>(candidate)
+                                                   : SMBIOS_HANDLE_PI_RESERVED;
     }
   }
   return SMBIOS_HANDLE_PI_RESERVED;
@@ -128,44 +126,52 @@ EFI_SMBIOS_HANDLE SmbiosTable::FreshHandle() const {
 
 EFI_STATUS SmbiosTable::Add(EFI_HANDLE producer, EFI_SMBIOS_HANDLE *handle,
                             EFI_SMBIOS_TABLE_HEADER *record) {
-  auto finish = [&](EFI_STATUS status, const std::string &detail) {
-    firmware_.Log("Smbios.Add(type=" + (record ? std::to_string(record->Type) : "null") + ")" +
-                  detail + " -> " + StatusName(status));
-    return status;
+  // "Smbios.Add(type=9)<detail> -> <status>"; the detail's own values follow the type.
+  auto finish = [&](EFI_STATUS status, const char *detail) -> LogEntry & {
+    LogEntry &entry = firmware_.log.Add("Smbios.Add", detail).Status(status);
+    if (record != nullptr) entry.Value(record->Type);
+    return entry;
   };
   if (auto fault = firmware_.faults.Check("Smbios.Add")) {
-    return finish(*fault, " (injected)");
+    finish(*fault, record ? "(type={d}) (injected) -> {s}" : "(type=null) (injected) -> {s}");
+    return *fault;
   }
   if (handle == nullptr || record == nullptr) {
-    return finish(EFI_INVALID_PARAMETER, "");
+    finish(EFI_INVALID_PARAMETER, record ? "(type={d}) -> {s}" : "(type=null) -> {s}");
+    return EFI_INVALID_PARAMETER;
   }
   const uint8_t *bytes = reinterpret_cast<const uint8_t *>(record);
   size_t size = MeasureRecord(bytes, kMaxRecordSize);
   if (size == 0) {
-    return finish(EFI_INVALID_PARAMETER, " malformed");
+    finish(EFI_INVALID_PARAMETER, "(type={d}) malformed -> {s}");
+    return EFI_INVALID_PARAMETER;
   }
   EFI_SMBIOS_HANDLE assigned = *handle;
   if (assigned == SMBIOS_HANDLE_PI_RESERVED) {
     assigned = FreshHandle();
     if (assigned == SMBIOS_HANDLE_PI_RESERVED) {
-      return finish(EFI_OUT_OF_RESOURCES, " table full");
+      finish(EFI_OUT_OF_RESOURCES, "(type={d}) table full -> {s}");
+      return EFI_OUT_OF_RESOURCES;
     }
   } else if (HandleInUse(assigned)) {
-    return finish(EFI_ALREADY_STARTED, " handle " + HandleText(assigned) + " in use");
+    finish(EFI_ALREADY_STARTED, "(type={d}) handle 0x{x4} in use -> {s}").Value(assigned);
+    return EFI_ALREADY_STARTED;
   }
   SmbiosRecord stored{assigned, std::vector<uint8_t>(bytes, bytes + size), producer, ++addsSoFar_};
   // The table's copy carries the handle it was given.
   stored.bytes[2] = static_cast<uint8_t>(assigned & 0xFF);
   stored.bytes[3] = static_cast<uint8_t>(assigned >> 8);
   records_.push_back(std::move(stored));
+  MarkHandle(assigned, true);
   *handle = assigned;
-  return finish(EFI_SUCCESS, " handle " + HandleText(assigned));
+  finish(EFI_SUCCESS, "(type={d}) handle 0x{x4} -> {s}").Value(assigned);
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS SmbiosTable::UpdateString(EFI_SMBIOS_HANDLE *handle, UINTN *stringNumber,
                                      CHAR8 *string) {
   auto finish = [&](EFI_STATUS status) {
-    firmware_.Log("Smbios.UpdateString -> " + StatusName(status));
+    firmware_.log.Add("Smbios.UpdateString", " -> {s}").Status(status);
     return status;
   };
   if (handle == nullptr || stringNumber == nullptr || string == nullptr) {
@@ -196,39 +202,46 @@ EFI_STATUS SmbiosTable::UpdateString(EFI_SMBIOS_HANDLE *handle, UINTN *stringNum
 }
 
 EFI_STATUS SmbiosTable::Remove(EFI_SMBIOS_HANDLE handle) {
-  std::string call = "Smbios.Remove(" + HandleText(handle) + ")";
   if (auto fault = firmware_.faults.Check("Smbios.Remove")) {
-    firmware_.Log(call + " -> " + StatusName(*fault) + " (injected)");
+    firmware_.log.Add("Smbios.Remove", "(0x{x4}) -> {s} (injected)").Value(handle).Status(*fault);
     return *fault;
   }
+  // PI: a handle that does not exist is invalid.
+  EFI_STATUS status = EFI_INVALID_PARAMETER;
   for (auto it = records_.begin(); it != records_.end(); ++it) {
     if (it->handle == handle) {
       records_.erase(it);
-      firmware_.Log(call + " -> EFI_SUCCESS");
-      return EFI_SUCCESS;
+      MarkHandle(handle, false);
+      status = EFI_SUCCESS;
+      break;
     }
   }
-  // PI: the handle does not exist.
-  firmware_.Log(call + " -> EFI_INVALID_PARAMETER");
-  return EFI_INVALID_PARAMETER;
+  firmware_.log.Add("Smbios.Remove", "(0x{x4}) -> {s}").Value(handle).Status(status);
+  return status;
 }
 
 EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type,
                                 EFI_SMBIOS_TABLE_HEADER **record, EFI_HANDLE *producer) {
-  std::string call =
-      "Smbios.GetNext(type=" + (type ? std::to_string(*type) : std::string("any")) + ")";
+  // "Smbios.GetNext(type=9) -> <outcome>", the type (if any) first among the values.
+  auto logged = [&](const char *typed, const char *any) -> LogEntry & {
+    LogEntry &entry = firmware_.log.Add("Smbios.GetNext", type ? typed : any);
+    if (type != nullptr) entry.Value(*type);
+    return entry;
+  };
   if (handle == nullptr) {
-    firmware_.Log(call + " -> EFI_INVALID_PARAMETER");
+    logged("(type={d}) -> {s}", "(type=any) -> {s}").Status(EFI_INVALID_PARAMETER);
     return EFI_INVALID_PARAMETER;
   }
   if (auto fault = firmware_.faults.Check("Smbios.GetNext")) {
-    firmware_.Log(call + " -> " + StatusName(*fault) + " (injected)");
+    logged("(type={d}) -> {s} (injected)", "(type=any) -> {s} (injected)").Status(*fault);
     return *fault;
   }
   size_t start = 0;
   if (*handle != SMBIOS_HANDLE_PI_RESERVED) {
     start = records_.size();
-    for (size_t i = 0; i < records_.size(); i++) {
+    // A walk asks for what follows the record it was just given: look there first.
+    bool resumed = lastGiven_ < records_.size() && records_[lastGiven_].handle == *handle;
+    for (size_t i = resumed ? lastGiven_ : 0; i < records_.size(); i++) {
       if (records_[i].handle == *handle) {
         start = i + 1;
         break;
@@ -243,19 +256,20 @@ EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type
     for (size_t i = pass == 0 ? start : 0; i < records_.size(); i++) {
       if (matches(records_[i])) {
         *handle = records_[i].handle;
+        lastGiven_ = i;
         if (record != nullptr) {
           *record = reinterpret_cast<EFI_SMBIOS_TABLE_HEADER *>(records_[i].bytes.data());
         }
         if (producer != nullptr) {
           *producer = records_[i].producer;
         }
-        firmware_.Log(call + " -> " + HandleText(*handle));
+        logged("(type={d}) -> 0x{x4}", "(type=any) -> 0x{x4}").Value(*handle);
         return EFI_SUCCESS;
       }
     }
   }
   *handle = SMBIOS_HANDLE_PI_RESERVED;
-  firmware_.Log(call + " -> end");
+  logged("(type={d}) -> end", "(type=any) -> end").Status(EFI_NOT_FOUND);
   return EFI_NOT_FOUND;
 }
 
@@ -289,6 +303,10 @@ std::vector<uint8_t> SmbiosTable::StructureTable() const {
 }
 
 std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
+  return EntryPointFor(StructureTable().size(), tableAddress);
+}
+
+std::vector<uint8_t> SmbiosTable::EntryPointFor(size_t tableSize, uint64_t tableAddress) {
   // SMBIOS 3.0 64-bit entry point (SMBIOS 3.x, 5.2.2).
   std::vector<uint8_t> entry(kEntryPointSize, 0);
   std::memcpy(entry.data(), "_SM3_", 5);
@@ -297,7 +315,7 @@ std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
   entry[8] = 0;  // minor version
   entry[9] = 0;  // docrev
   entry[10] = 1;  // entry point revision: SMBIOS 3.0
-  uint32_t maximumSize = static_cast<uint32_t>(StructureTable().size());
+  uint32_t maximumSize = static_cast<uint32_t>(tableSize);
   std::memcpy(&entry[0x0C], &maximumSize, sizeof(maximumSize));
   std::memcpy(&entry[0x10], &tableAddress, sizeof(tableAddress));
   entry[5] = Checksum(entry.data(), entry.size());
@@ -305,9 +323,9 @@ std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
 }
 
 std::vector<uint8_t> SmbiosTable::DumpImage() const {
-  std::vector<uint8_t> image = EntryPoint(kDumpTableOffset);
-  image.resize(kDumpTableOffset, 0);
   std::vector<uint8_t> table = StructureTable();
+  std::vector<uint8_t> image = EntryPointFor(table.size(), kDumpTableOffset);
+  image.resize(kDumpTableOffset, 0);
   image.insert(image.end(), table.begin(), table.end());
   return image;
 }

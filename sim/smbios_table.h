@@ -2,6 +2,7 @@
 // chapter 6), and its publication as an SMBIOS 3.0 table that dmidecode reads.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,14 +75,19 @@ class SmbiosTable {
   };
 
  private:
+  static std::vector<uint8_t> EntryPointFor(size_t tableSize, uint64_t tableAddress);
   bool HandleInUse(EFI_SMBIOS_HANDLE handle) const;
+  void MarkHandle(EFI_SMBIOS_HANDLE handle, bool inUse);
   EFI_SMBIOS_HANDLE FreshHandle() const;
 
   Firmware &firmware_;
   Wrapper wrapper_{};
   EFI_HANDLE installedOn_ = nullptr;
   std::vector<SmbiosRecord> records_;
+  // One bit per handle, so finding the smallest free one does not walk the table.
+  std::array<uint64_t, 65536 / 64> handlesInUse_ = {};
   bool getNextNeverEnds_ = false;
+  size_t lastGiven_ = 0;  // index of the record GetNext gave last
   uint64_t addsSoFar_ = 0;
 };
 

@@ -6,9 +6,14 @@
 
 namespace sim {
 
-bool VariableStore::KeyLess::operator()(const Key &a, const Key &b) const {
-  if (a.first != b.first) {
-    return a.first < b.first;
+bool VariableStore::KeyLess::Less(const KeyView &a, const KeyView &b) {
+  // Any strict order serves; names of different lengths differ at once.
+  if (a.first.size() != b.first.size()) {
+    return a.first.size() < b.first.size();
+  }
+  int names = std::memcmp(a.first.data(), b.first.data(), a.first.size() * sizeof(char16_t));
+  if (names != 0) {
+    return names < 0;
   }
   return a.second < b.second;
 }
@@ -59,7 +64,7 @@ EFI_STATUS VariableStore::GetVariable(const CHAR16 *name, const EFI_GUID *vendor
   if (name == nullptr || vendor == nullptr || dataSize == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  auto found = variables_.find({std::u16string(name), *vendor});
+  auto found = variables_.find(KeyView(name, *vendor));
   if (found == variables_.end()) {
     return EFI_NOT_FOUND;
   }

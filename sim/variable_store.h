@@ -48,8 +48,14 @@ class VariableStore {
     UINT32 attributes;
   };
   using Key = std::pair<std::u16string, EFI_GUID>;
+  // Looked up by a view of the name, so a lookup copies nothing.
+  using KeyView = std::pair<std::u16string_view, EFI_GUID>;
   struct KeyLess {
-    bool operator()(const Key &a, const Key &b) const;
+    using is_transparent = void;
+    static bool Less(const KeyView &a, const KeyView &b);
+    bool operator()(const Key &a, const Key &b) const { return Less(a, b); }
+    bool operator()(const Key &a, const KeyView &b) const { return Less(a, b); }
+    bool operator()(const KeyView &a, const Key &b) const { return Less(a, b); }
   };
 
   Firmware &firmware_;

@@ -3,17 +3,28 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include "include/guids.h"
 
 #include "sim/simulated_board.h"
 #include "tests/fuzz/table_checks.h"
 #include "tests/scratch_directory.h"
 
 namespace reliability {
+
+// The services a fault plan can fail, whose calls a run counts.
+inline constexpr const char *kCountedServices[] = {
+    "AllocatePool",        "HandleProtocol",           "GetVariable",
+    "LocateProtocol:Smbios", "LocateProtocol:HiiString", "LocateProtocol:HiiDatabase",
+    "LocateProtocol:RegisterAccess", "NewPackageList", "GetLanguages",
+    "GetString",           "Smbios.Add",               "Smbios.Remove",
+    "Smbios.GetNext",      "RegisterAccess.ConfigSpaceAddress"};
+constexpr size_t kCountedServiceCount = sizeof(kCountedServices) / sizeof(kCountedServices[0]);
 
 struct DriverRun {
   EFI_STATUS status = EFI_SUCCESS;
@@ -22,15 +33,22 @@ struct DriverRun {
   std::vector<sim::SmbiosRecord> after;   // and as it left it
   std::vector<sim::SmbiosRecord> added;   // the driver's records, in order of adding
   std::vector<uint8_t> dump;
-  std::vector<std::string> log;
+  sim::CallLog log;
   size_t outstanding = 0;
-  std::string leaks;
+  std::string leaks;  // the pool's report, when anything is outstanding
   std::vector<std::string> poolErrors;
   bool packageRegistered = false;
   uint64_t faultsInjected = 0;
   std::string addedProblem;  // an added record no longer in the table
+  uint64_t serviceCalls[kCountedServiceCount] = {};
+
   // Calls per fault-injection name during the run.
-  std::function<uint64_t(const std::string &)> calls;
+  uint64_t calls(std::string_view name) const {
+    for (size_t i = 0; i < kCountedServiceCount; i++) {
+      if (name == kCountedServices[i]) return serviceCalls[i];
+    }
+    return 0;
+  }
 };
 
 // Builds the board, lets `arm` set up faults on it, starts the driver once.
@@ -46,26 +64,17 @@ inline DriverRun RunDriver(const sim::Board &board,
   run.riser2 = result.riser2;
   run.riser3 = result.riser3;
   run.after = simulated.smbios.Records();
-  run.log = simulated.firmware.log;
+  run.log = std::move(simulated.firmware.log);
   run.added = RecordsByHandle(run.after, AddedHandles(run.log), &run.addedProblem);
   run.dump = simulated.smbios.DumpImage();
   run.outstanding = simulated.firmware.pool.Outstanding();
-  run.leaks = simulated.firmware.pool.LeakReport();
+  if (run.outstanding != 0) run.leaks = simulated.firmware.pool.LeakReport();
   run.poolErrors = simulated.firmware.pool.Errors();
   run.packageRegistered = result.packageListRegistered;
   run.faultsInjected = simulated.firmware.faults.FaultsInjected();
-  std::map<std::string, uint64_t> calls;
-  for (const char *name :
-       {"AllocatePool", "HandleProtocol", "GetVariable", "LocateProtocol:Smbios",
-        "LocateProtocol:HiiString", "LocateProtocol:HiiDatabase", "LocateProtocol:RegisterAccess",
-        "NewPackageList", "GetLanguages", "GetString", "Smbios.Add", "Smbios.Remove",
-        "Smbios.GetNext", "RegisterAccess.ConfigSpaceAddress"}) {
-    calls[name] = simulated.firmware.faults.Calls(name);
+  for (size_t i = 0; i < kCountedServiceCount; i++) {
+    run.serviceCalls[i] = simulated.firmware.faults.Calls(kCountedServices[i]);
   }
-  run.calls = [calls](const std::string &name) {
-    auto found = calls.find(name);
-    return found == calls.end() ? uint64_t{0} : found->second;
-  };
   return run;
 }
 
@@ -93,24 +102,21 @@ inline std::string CheckRunIsSound(const DriverRun &run, size_t *structures) {
 // the status of adding the last device, which is that of the SMBIOS lookup
 // when it failed and EFI_SUCCESS when Add was reached (its own status is not
 // passed on).
-inline std::string StatusByTheRules(const std::vector<std::string> &log) {
-  auto statusOf = [](const std::string &entry) {
-    size_t at = entry.rfind("-> ");
-    std::string status = at == std::string::npos ? entry : entry.substr(at + 3);
-    return status.substr(0, status.find(' '));
-  };
+inline EFI_STATUS StatusByTheRules(const sim::CallLog &log) {
   bool recordBufferSeen = false;
-  std::string last = "EFI_SUCCESS";
-  for (const std::string &entry : log) {
-    if (entry.rfind("HandleProtocol(LoadedImage)", 0) == 0 && statusOf(entry) != "EFI_SUCCESS") {
-      return statusOf(entry);
-    }
-    if (!recordBufferSeen && entry.rfind("AllocatePool(768)", 0) == 0) {
+  EFI_STATUS last = EFI_SUCCESS;
+  for (const sim::LogEntry &entry : log.Entries()) {
+    bool loadedImage = entry.Is("HandleProtocol") &&
+                       GuidsEqual(entry.guid, EFI_LOADED_IMAGE_PROTOCOL_GUID);
+    if (loadedImage && entry.status != EFI_SUCCESS) return entry.status;
+    if (!recordBufferSeen && entry.Is("AllocatePool") && entry.values[0] == 768) {
       recordBufferSeen = true;
-      if (statusOf(entry) != "EFI_SUCCESS") return "EFI_OUT_OF_RESOURCES";
+      if (entry.status != EFI_SUCCESS) return EFI_OUT_OF_RESOURCES;
     }
-    if (entry.rfind("Smbios.Add(", 0) == 0) last = "EFI_SUCCESS";
-    if (entry.rfind("LocateProtocol(Smbios)", 0) == 0) last = statusOf(entry);
+    if (entry.Is("Smbios.Add")) last = EFI_SUCCESS;
+    if (entry.Is("LocateProtocol") && GuidsEqual(entry.guid, EFI_SMBIOS_PROTOCOL_GUID)) {
+      last = entry.status;
+    }
   }
   return last;
 }

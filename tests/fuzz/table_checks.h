@@ -178,19 +178,13 @@ inline std::string CheckDump(const std::vector<uint8_t> &dump, size_t *structure
 
 // Handles the driver's records got, in the order of adding, from the
 // firmware log of the run (adds that the table refused are not counted).
-inline std::vector<EFI_SMBIOS_HANDLE> AddedHandles(const std::vector<std::string> &log) {
+inline std::vector<EFI_SMBIOS_HANDLE> AddedHandles(const sim::CallLog &log) {
   std::vector<EFI_SMBIOS_HANDLE> handles;
-  const std::string success = "-> EFI_SUCCESS";
-  for (const std::string &entry : log) {
-    if (entry.rfind("Smbios.Add(", 0) != 0) continue;
-    if (entry.size() < success.size() ||
-        entry.compare(entry.size() - success.size(), success.size(), success) != 0) {
-      continue;
+  for (const sim::LogEntry &entry : log.Entries()) {
+    // A successful add logs the record's type, then its handle.
+    if (entry.Is("Smbios.Add") && entry.status == EFI_SUCCESS && entry.valueCount == 2) {
+      handles.push_back(static_cast<EFI_SMBIOS_HANDLE>(entry.values[1]));
     }
-    size_t at = entry.find(" handle 0x");
-    if (at == std::string::npos) continue;
-    handles.push_back(
-        static_cast<EFI_SMBIOS_HANDLE>(std::stoul(entry.substr(at + 10, 4), nullptr, 16)));
   }
   return handles;
 }

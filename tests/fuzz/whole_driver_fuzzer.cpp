@@ -348,9 +348,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    std::to_string(run.riser3) + ", model " + std::to_string(ids[0]) +
                    std::to_string(ids[1]) + std::to_string(ids[2]));
 
-  std::string expectedStatus = reliability::StatusByTheRules(run.log);
-  FUZZ_REQUIRE(sim::StatusName(run.status) == expectedStatus,
-               "status " + sim::StatusName(run.status) + ", by the rules " + expectedStatus);
+  EFI_STATUS expectedStatus = reliability::StatusByTheRules(run.log);
+  FUZZ_REQUIRE(run.status == expectedStatus, "status " + sim::StatusName(run.status) +
+                                                 ", by the rules " +
+                                                 sim::StatusName(expectedStatus));
   if (!fuzzed.rules.empty() || board.faults.failAllocation.has_value()) return 0;
 
   // Without injected failures the run is exactly what the board calls for.

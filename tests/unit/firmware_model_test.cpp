@@ -44,6 +44,40 @@ TEST(FirmwareModel, FaultPlanFailsTheKthCallOrEveryCallFromIt) {
   EXPECT_EQ(firmware.pool.Outstanding(), 0u);
 }
 
+TEST(FirmwareModel, FaultPlanCountsAServiceAlikeByLiteralAndByText) {
+  sim::FaultPlan plan;
+  std::string name = "GetString";
+  plan.FailCall(name, 3, EFI_DEVICE_ERROR);
+  EXPECT_FALSE(plan.Check("GetString").has_value());
+  EXPECT_FALSE(plan.Check(std::string_view(name)).has_value());
+  EXPECT_EQ(plan.Check("GetString"), EFI_DEVICE_ERROR);
+  EXPECT_EQ(plan.Calls("GetString"), 3u);
+  plan.Clear();
+  EXPECT_FALSE(plan.Check("GetString").has_value());
+  EXPECT_EQ(plan.Calls(name), 1u);
+}
+
+// Entries are formatted when read, read lines stay put as entries are added,
+// and every field of a template expands as documented.
+TEST(FirmwareModel, CallLogFormatsEntriesWhenRead) {
+  sim::CallLog log;
+  log.Add("Sideband.Read", "(0x{x8}) -> 0x{x8}").Value(0x1FD000000).Value(2);
+  EXPECT_EQ(log[0], "Sideband.Read(0x1FD000000) -> 0x00000002");
+  const EFI_GUID unknown = {0x01020304, 0x0506, 0x0708, {9, 10, 11, 12, 13, 14, 15, 16}};
+  log.Add("LocateProtocol", "({g}) -> {s}").Guid(unknown).Status(EFI_NOT_FOUND);
+  log.Add("HiiString.GetString", "(id={d}, {t}) -> {s}").Value(12).Text("fr-FR").Status(0x55);
+  log.Add("Smbios.GetNext", "(type={d}) -> 0x{x4}").Value(41).Value(0xA);
+  log.AddLine("unexpected firmware service called");
+  EXPECT_EQ(std::vector<std::string>(log),
+            (std::vector<std::string>{
+                "Sideband.Read(0x1FD000000) -> 0x00000002",
+                "LocateProtocol(01020304-0506-0708-090A-0B0C0D0E0F10) -> EFI_NOT_FOUND",
+                "HiiString.GetString(id=12, fr-FR) -> 0x55",
+                "Smbios.GetNext(type=41) -> 0x000A", "unexpected firmware service called"}));
+  EXPECT_TRUE(log.Entries()[3].Is("Smbios.GetNext"));
+  EXPECT_FALSE(log.Entries()[3].Is("Smbios.Get"));
+}
+
 TEST(FirmwareModel, ProtocolLookupsAnswerAsTheSpecificationSays) {
   sim::Firmware firmware;
   EFI_BOOT_SERVICES *boot = firmware.BootServices();
