@@ -187,7 +187,8 @@ class BoardsimCompare : public ::testing::Test {
     return bytes;
   }
 
-  std::string dir_ = std::string(BINARY_DIR) + "/boardsim_compare";
+  // Each test runs in a process of its own, in parallel with the others.
+  std::string dir_ = testing_support::ScratchPath("compare");
   std::string board_ = std::string(SOURCE_DIR) + "/boards/default.json";
   std::vector<uint8_t> dump_;
 };
