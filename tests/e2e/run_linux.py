@@ -13,7 +13,7 @@ every function an enabled Type 41 record names carries its designation as
 label and its instance as index, and no other function carries a label.
 Prints "linux/NAME PASS" or "linux/NAME FAIL: reasons"; exits 1 when any
 failed. Artifacts in BUILD_DIR/e2e/linux-NAME/: serial.log, guest-table.bin,
-guest-labels.txt, dmidecode.txt, qemu-command.txt. Exits 0 with a SKIP line
+guest-labels.txt, dmidecode.txt, qemu-command.txt. Exits 77 (skipped, for ctest) with a SKIP line
 when QEMU, OVMF or the guest is not there."""
 import argparse
 import os
@@ -190,7 +190,7 @@ def main():
         reason = f"no Linux guest in {build}/guest (scripts/fetch-guest.sh could not fetch it)"
     if reason is not None:
         print(f"SKIP: Linux boots not possible: {reason}")
-        return 0
+        return lib.EXIT_SKIPPED
     nic = run_qemu.network_device()
     failed = 0
     for name in args.scenario or SCENARIOS:

@@ -11,7 +11,7 @@ against the board file, the HII package list, dmidecode's view of the table,
 that no earlier Type 9/41 record survived, and that the driver's Type 9/41
 records are byte-identical with the board simulator's for the same board
 file. Prints "NAME PASS" or "NAME FAIL: reasons"; exits 1 when any failed.
-Exits 0 with a SKIP line when QEMU or OVMF is not installed."""
+Exits 77 (skipped, for ctest) with a SKIP line when QEMU or OVMF is not installed."""
 import argparse
 import os
 import shutil
@@ -484,7 +484,7 @@ def main():
     reason = qemu_missing()
     if reason is not None:
         print(f"SKIP: QEMU end-to-end run not possible: {reason}")
-        return 0
+        return lib.EXIT_SKIPPED
     build = os.path.abspath(args.build)
     images = Images(build)
     missing = images.missing()
