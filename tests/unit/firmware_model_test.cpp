@@ -78,7 +78,7 @@ TEST(FirmwareModel, CallLogFormatsEntriesWhenRead) {
   EXPECT_FALSE(log.Entries()[3].Is("Smbios.Get"));
 }
 
-TEST(FirmwareModel, ProtocolLookupsAnswerAsTheSpecificationSays) {
+TEST(FirmwareModel, ProtocolLookupsAnswerAsUefiDefinesThem) {
   sim::Firmware firmware;
   EFI_BOOT_SERVICES *boot = firmware.BootServices();
   int token = 0;
