@@ -19,7 +19,6 @@ import argparse
 import os
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_lib as lib  # noqa: E402
@@ -35,6 +34,10 @@ BOOT_TIMEOUT = int(os.environ.get("LINUX_BOOT_TIMEOUT", "240"))
 KERNEL_ARGUMENTS = "console=ttyS0 panic=-1 rdinit=/init"
 
 
+def serial_log(work):
+    return os.path.join(work, "serial.log")
+
+
 def firmware(build):
     """The OVMF code image to boot: the patched one with both drivers in its
     DXE volume, or LINUX_OVMF_CODE (for example a stock image, to try the
@@ -46,8 +49,7 @@ def qemu_command(board, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
     options, _ = run_qemu.scenario_options(board, name, work, nic, through_fw_cfg=True)
-    serial = os.path.join(work, "serial.log")
-    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(serial) +
+    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(serial_log(work)) +
             run_qemu.firmware_options(work, code) +
             ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS])
 
@@ -55,26 +57,7 @@ def qemu_command(board, name, work, code, nic, kernel, initrd):
 def boot(command, work):
     """Runs QEMU under the Linux boots' own time limit (a kernel boot takes
     longer than the harness's); returns (serial text, problems, seconds)."""
-    serial = os.path.join(work, "serial.log")
-    if os.path.exists(serial):
-        os.remove(serial)
-    with open(os.path.join(work, "qemu-command.txt"), "w", encoding="utf-8") as handle:
-        handle.write(" ".join(command) + "\n")
-    problems = []
-    started = time.monotonic()
-    try:
-        result = subprocess.run(command, capture_output=True, text=True, timeout=BOOT_TIMEOUT,
-                                stdin=subprocess.DEVNULL)
-        if result.returncode != 0:
-            problems.append(f"qemu exited with {result.returncode}: {result.stderr.strip()[-300:]}")
-    except subprocess.TimeoutExpired:
-        problems.append(f"the guest did not power off within {BOOT_TIMEOUT} s")
-    elapsed = time.monotonic() - started
-    text = ""
-    if os.path.exists(serial):
-        with open(serial, encoding="latin-1") as handle:
-            text = handle.read()
-    return text, problems, elapsed
+    return run_qemu.run_command(command, work, serial_log(work), BOOT_TIMEOUT)
 
 
 # --- Checks -----------------------------------------------------------------

@@ -197,8 +197,8 @@ def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, thro
     return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
 
 
-def run_command(command, work, serial):
-    """Runs one boot; returns (serial text, problems, seconds)."""
+def run_command(command, work, serial, timeout=BOOT_TIMEOUT):
+    """Runs one boot within timeout seconds; returns (serial text, problems, seconds)."""
     if os.path.exists(serial):
         os.remove(serial)
     with open(os.path.join(work, "qemu-command.txt"), "w", encoding="utf-8") as handle:
@@ -206,14 +206,14 @@ def run_command(command, work, serial):
     problems = []
     started = time.monotonic()
     try:
-        result = subprocess.run(command, capture_output=True, text=True, timeout=BOOT_TIMEOUT,
+        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout,
                                 stdin=subprocess.DEVNULL)
         if result.returncode != 0:
             problems.append(f"qemu exited with {result.returncode}: {result.stderr.strip()[-300:]}")
         with open(os.path.join(work, "qemu-stderr.txt"), "w", encoding="utf-8") as handle:
             handle.write(result.stderr)
     except subprocess.TimeoutExpired:
-        problems.append(f"qemu did not power off within {BOOT_TIMEOUT} s")
+        problems.append(f"qemu did not power off within {timeout} s")
     elapsed = time.monotonic() - started
     text = ""
     if os.path.exists(serial):
