@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -286,9 +287,9 @@ bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
 }
 
 // Writes beside PATH and renames, so a failed write leaves no half-written file.
-bool WriteWhole(const std::string &path, const std::string &text) {
+bool WriteWhole(const std::string &path, const std::vector<uint8_t> &bytes) {
   std::string partial = path + ".partial";
-  bool written = WriteFile(partial, std::vector<uint8_t>(text.begin(), text.end()));
+  bool written = WriteFile(partial, bytes);
   if (written && std::rename(partial.c_str(), path.c_str()) == 0) return true;
   std::remove(partial.c_str());
   return false;
@@ -334,13 +335,16 @@ int main(int argc, char **argv) {
     return ReportComparison(run, machine);
   }
 
-  if (!options.dumpPath.empty() && !WriteFile(options.dumpPath, run.dump)) {
+  if (!options.dumpPath.empty() && !WriteWhole(options.dumpPath, run.dump)) {
     std::fprintf(stderr, "boardsim: cannot write %s\n", options.dumpPath.c_str());
     return 1;
   }
-  if (!options.svgPath.empty() && !WriteWhole(options.svgPath, sim::BoardPictureSvg(board, run))) {
-    std::fprintf(stderr, "boardsim: cannot write %s\n", options.svgPath.c_str());
-    return 1;
+  if (!options.svgPath.empty()) {
+    std::string picture = sim::BoardPictureSvg(board, run);
+    if (!WriteWhole(options.svgPath, std::vector<uint8_t>(picture.begin(), picture.end()))) {
+      std::fprintf(stderr, "boardsim: cannot write %s\n", options.svgPath.c_str());
+      return 1;
+    }
   }
   if (options.json) {
     std::cout << RecordsJson(board, run).dump(2) << "\n";
@@ -351,15 +355,22 @@ int main(int argc, char **argv) {
     PrintTrace(run);
   }
   if (options.dmidecode) {
-    char dumpPath[] = "/tmp/boardsim-XXXXXX";
-    int descriptor = mkstemp(dumpPath);
-    if (descriptor < 0 || !WriteFile(dumpPath, run.dump)) {
-      std::fprintf(stderr, "boardsim: cannot write a temporary dump\n");
+    std::error_code ignored;
+    std::string dumpPath = (std::filesystem::temp_directory_path(ignored) / "boardsim-XXXXXX").string();
+    int descriptor = mkstemp(dumpPath.data());
+    if (descriptor < 0) {
+      std::fprintf(stderr, "boardsim: cannot make a temporary dump file\n");
       return 1;
     }
     close(descriptor);
-    sim::DmidecodeResult decoded = sim::RunDmidecode(dumpPath);
-    unlink(dumpPath);
+    bool written = WriteFile(dumpPath, run.dump);
+    sim::DmidecodeResult decoded;
+    if (written) decoded = sim::RunDmidecode(dumpPath);
+    unlink(dumpPath.c_str());
+    if (!written) {
+      std::fprintf(stderr, "boardsim: cannot write a temporary dump\n");
+      return 1;
+    }
     std::printf("\n%s", decoded.output.c_str());
     if (decoded.exitStatus != 0) return 1;
   }
