@@ -1,4 +1,4 @@
-// GUIDs of the protocols and variables the driver uses.
+// GUIDs of the protocols and variables the driver and its test code use.
 #pragma once
 
 #include "uefi_base.h"
@@ -13,6 +13,10 @@ inline constexpr EFI_GUID EFI_HII_DATABASE_PROTOCOL_GUID = {
     0xEF9FC172, 0xA1B2, 0x4693, {0xB3, 0x27, 0x6D, 0x32, 0xFC, 0x41, 0x60, 0x42}};
 inline constexpr EFI_GUID EFI_GLOBAL_VARIABLE_GUID = {
     0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
+// EFI_FIRMWARE_VOLUME2_PROTOCOL (PI 1.8, volume 3, 3.4.1): on every handle
+// the DXE core makes for a firmware volume.
+inline constexpr EFI_GUID EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID = {
+    0x220E73B6, 0x6BDB, 0x4413, {0x84, 0x05, 0xB9, 0x74, 0xB1, 0x08, 0x61, 0x9A}};
 inline constexpr EFI_GUID REGISTER_ACCESS_PROTOCOL_GUID = {
     0xFD480A76, 0xB134, 0x4EF7, {0xAD, 0xFE, 0xB0, 0xE0, 0x54, 0x63, 0x98, 0x07}};
 

@@ -60,6 +60,8 @@ inline constexpr EFI_STATUS EFI_DEVICE_ERROR = EncodeError(7);
 inline constexpr EFI_STATUS EFI_OUT_OF_RESOURCES = EncodeError(9);
 inline constexpr EFI_STATUS EFI_NOT_FOUND = EncodeError(14);
 inline constexpr EFI_STATUS EFI_ACCESS_DENIED = EncodeError(15);
+// StartImage was never reached.
+inline constexpr EFI_STATUS EFI_NOT_STARTED = EncodeError(19);
 inline constexpr EFI_STATUS EFI_ALREADY_STARTED = EncodeError(20);
 inline constexpr EFI_STATUS EFI_INVALID_LANGUAGE = EncodeError(32);
 

@@ -84,6 +84,21 @@ struct EFI_HII_DATABASE_PROTOCOL {
 };
 static_assert(sizeof(EFI_HII_DATABASE_PROTOCOL) == 88);
 static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, NewPackageList) == 0);
+static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, ListPackageLists) == 24);
+static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, ExportPackageLists) == 32);
+
+// Database members held as plain pointers above, for callers that list and
+// export package lists (UEFI 2.10, 34.8.1).
+typedef EFI_STATUS(EFIAPI *EFI_HII_DATABASE_LIST_PACKS)(const EFI_HII_DATABASE_PROTOCOL *This,
+                                                        UINT8 PackageType,
+                                                        const EFI_GUID *PackageGuid,
+                                                        UINTN *HandleBufferLength,
+                                                        EFI_HII_HANDLE *Handle);
+typedef EFI_STATUS(EFIAPI *EFI_HII_DATABASE_EXPORT_PACKS)(const EFI_HII_DATABASE_PROTOCOL *This,
+                                                          EFI_HII_HANDLE Handle, UINTN *BufferSize,
+                                                          EFI_HII_PACKAGE_LIST_HEADER *Buffer);
+
+inline constexpr UINT8 EFI_HII_PACKAGE_TYPE_ALL = 0x00;
 
 typedef EFI_STATUS(EFIAPI *EFI_HII_GET_STRING)(const EFI_HII_STRING_PROTOCOL *This,
                                                const CHAR8 *Language,

@@ -12,6 +12,8 @@ struct EFI_DEVICE_PATH_PROTOCOL {
 static_assert(sizeof(EFI_DEVICE_PATH_PROTOCOL) == 4);
 
 inline constexpr UINT8 MEDIA_DEVICE_PATH = 0x04;
+// File-path node (UEFI 2.10, 10.3.5.4): a file on a file system by name.
+inline constexpr UINT8 MEDIA_FILEPATH_DP = 0x04;
 inline constexpr UINT8 MEDIA_PIWG_FW_FILE_DP = 0x06;
 inline constexpr UINT8 END_DEVICE_PATH_TYPE = 0x7F;
 inline constexpr UINT8 END_ENTIRE_DEVICE_PATH_SUBTYPE = 0xFF;

@@ -1,7 +1,8 @@
 // System table, boot services and runtime services (UEFI 2.10, chapter 4).
 //
 // Members the driver never calls stay plain pointers so that every offset is
-// right; the ones it calls carry their full prototypes.
+// right; the ones it calls carry their full prototypes. Test code calls others
+// through the prototypes declared after each table.
 #pragma once
 
 #include "uefi_base.h"
@@ -92,6 +93,57 @@ static_assert(OFFSET_OF(EFI_BOOT_SERVICES, FreePool) == 72);
 static_assert(OFFSET_OF(EFI_BOOT_SERVICES, HandleProtocol) == 152);
 static_assert(OFFSET_OF(EFI_BOOT_SERVICES, LoadImage) == 200);
 static_assert(OFFSET_OF(EFI_BOOT_SERVICES, LocateProtocol) == 320);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, AllocatePages) == 40);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, FreePages) == 48);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, InstallProtocolInterface) == 128);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, StartImage) == 208);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, SetWatchdogTimer) == 256);
+static_assert(OFFSET_OF(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
+
+// Prototypes of boot services the table holds as plain pointers; the test
+// code calls them through Service<> below (UEFI 2.10, 7.2, 7.3, 7.4 and 7.5).
+
+// EFI_ALLOCATE_TYPE (UEFI 2.10, 7.2)
+enum EFI_ALLOCATE_TYPE : UINT32 {
+  AllocateAnyPages = 0,
+  AllocateMaxAddress = 1,
+  AllocateAddress = 2,
+};
+static_assert(sizeof(EFI_ALLOCATE_TYPE) == 4);
+
+// EFI_INTERFACE_TYPE (UEFI 2.10, 7.3)
+enum EFI_INTERFACE_TYPE : UINT32 {
+  EFI_NATIVE_INTERFACE = 0,
+};
+static_assert(sizeof(EFI_INTERFACE_TYPE) == 4);
+
+// EFI_LOCATE_SEARCH_TYPE (UEFI 2.10, 7.3)
+enum EFI_LOCATE_SEARCH_TYPE : UINT32 {
+  AllHandles = 0,
+  ByRegisterNotify = 1,
+  ByProtocol = 2,
+};
+static_assert(sizeof(EFI_LOCATE_SEARCH_TYPE) == 4);
+
+struct EFI_DEVICE_PATH_PROTOCOL;
+
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(EFI_ALLOCATE_TYPE Type, EFI_MEMORY_TYPE MemoryType,
+                                               UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory);
+typedef EFI_STATUS(EFIAPI *EFI_FREE_PAGES)(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
+typedef EFI_STATUS(EFIAPI *EFI_INSTALL_PROTOCOL_INTERFACE)(EFI_HANDLE *Handle,
+                                                           const EFI_GUID *Protocol,
+                                                           EFI_INTERFACE_TYPE InterfaceType,
+                                                           VOID *Interface);
+typedef EFI_STATUS(EFIAPI *EFI_IMAGE_LOAD)(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
+                                           EFI_DEVICE_PATH_PROTOCOL *DevicePath, VOID *SourceBuffer,
+                                           UINTN SourceSize, EFI_HANDLE *ImageHandle);
+typedef EFI_STATUS(EFIAPI *EFI_IMAGE_START)(EFI_HANDLE ImageHandle, UINTN *ExitDataSize,
+                                            CHAR16 **ExitData);
+typedef EFI_STATUS(EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType,
+                                                     const EFI_GUID *Protocol, VOID *SearchKey,
+                                                     UINTN *NoHandles, EFI_HANDLE **Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_SET_WATCHDOG_TIMER)(UINTN Timeout, UINT64 WatchdogCode,
+                                                   UINTN DataSize, CHAR16 *WatchdogData);
 
 typedef EFI_STATUS(EFIAPI *EFI_GET_VARIABLE)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
                                              UINT32 *Attributes, UINTN *DataSize, VOID *Data);
@@ -125,6 +177,26 @@ static_assert(OFFSET_OF(EFI_RUNTIME_SERVICES, GetVariable) == 72);
 static_assert(OFFSET_OF(EFI_RUNTIME_SERVICES, SetVariable) == 88);
 static_assert(OFFSET_OF(EFI_RUNTIME_SERVICES, ResetSystem) == 104);
 
+// Prototypes of runtime services the table holds as plain pointers (UEFI 2.10,
+// 8.2 and 8.5.1).
+
+// EFI_RESET_TYPE (UEFI 2.10, 8.5.1)
+enum EFI_RESET_TYPE : UINT32 {
+  EfiResetCold = 0,
+  EfiResetWarm = 1,
+  EfiResetShutdown = 2,
+};
+static_assert(sizeof(EFI_RESET_TYPE) == 4);
+
+typedef EFI_STATUS(EFIAPI *EFI_SET_VARIABLE)(const CHAR16 *VariableName, const EFI_GUID *VendorGuid,
+                                             UINT32 Attributes, UINTN DataSize, const VOID *Data);
+typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus,
+                                       UINTN DataSize, VOID *ResetData);
+
+inline constexpr UINT32 EFI_VARIABLE_NON_VOLATILE = 0x1;
+inline constexpr UINT32 EFI_VARIABLE_BOOTSERVICE_ACCESS = 0x2;
+inline constexpr UINT32 EFI_VARIABLE_RUNTIME_ACCESS = 0x4;
+
 // EFI_CONFIGURATION_TABLE (UEFI 2.10, 4.6)
 struct EFI_CONFIGURATION_TABLE {
   EFI_GUID VendorGuid;
@@ -157,3 +229,9 @@ static_assert(OFFSET_OF(EFI_SYSTEM_TABLE, ConfigurationTable) == 112);
 
 typedef EFI_STATUS(EFIAPI *EFI_IMAGE_ENTRY_POINT)(EFI_HANDLE ImageHandle,
                                                   EFI_SYSTEM_TABLE *SystemTable);
+
+// Calls a service-table member declared as a plain pointer through its prototype.
+template <typename Function>
+Function Service(VOID *member) {
+  return reinterpret_cast<Function>(member);
+}

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "include/guids.h"
+#include "include/smbios_entry_point.h"
 #include "include/smbios_records.h"
 #include "sim/status_names.h"
 
@@ -13,7 +14,6 @@ namespace sim {
 
 namespace {
 
-constexpr size_t kEntryPointSize = 0x18;
 constexpr size_t kDumpTableOffset = 0x20;
 
 SmbiosTable &Self(EFI_SMBIOS_PROTOCOL *This) {
@@ -308,18 +308,18 @@ std::vector<uint8_t> SmbiosTable::EntryPoint(uint64_t tableAddress) const {
 
 std::vector<uint8_t> SmbiosTable::EntryPointFor(size_t tableSize, uint64_t tableAddress) {
   // SMBIOS 3.0 64-bit entry point (SMBIOS 3.x, 5.2.2).
-  std::vector<uint8_t> entry(kEntryPointSize, 0);
-  std::memcpy(entry.data(), "_SM3_", 5);
-  entry[6] = static_cast<uint8_t>(kEntryPointSize);
-  entry[7] = 3;  // major version
-  entry[8] = 0;  // minor version
-  entry[9] = 0;  // docrev
-  entry[10] = 1;  // entry point revision: SMBIOS 3.0
-  uint32_t maximumSize = static_cast<uint32_t>(tableSize);
-  std::memcpy(&entry[0x0C], &maximumSize, sizeof(maximumSize));
-  std::memcpy(&entry[0x10], &tableAddress, sizeof(tableAddress));
-  entry[5] = Checksum(entry.data(), entry.size());
-  return entry;
+  SMBIOS_ENTRY_POINT_30 point = {};
+  std::memcpy(point.AnchorString, "_SM3_", sizeof(point.AnchorString));
+  point.EntryPointLength = sizeof(point);
+  point.MajorVersion = 3;
+  point.MinorVersion = 0;
+  point.DocRev = 0;
+  point.EntryPointRevision = 1;  // SMBIOS 3.0
+  point.TableMaximumSize = static_cast<UINT32>(tableSize);
+  point.TableAddress = tableAddress;
+  const auto *bytes = reinterpret_cast<const uint8_t *>(&point);
+  point.EntryPointChecksum = Checksum(bytes, sizeof(point));
+  return std::vector<uint8_t>(bytes, bytes + sizeof(point));
 }
 
 std::vector<uint8_t> SmbiosTable::DumpImage() const {

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "include/smbios_entry_point.h"
+
 namespace sim {
 
 namespace {
@@ -22,12 +24,34 @@ struct EntryPointLayout {
   size_t addressBytes;
 };
 
-constexpr EntryPointLayout kSmbios3 = {"_SM3_", 5, 0x06, 0x18, 0x07, 0x0C, 4, 0x10, 8};
-constexpr EntryPointLayout kSmbios2 = {"_SM_", 4, 0x05, 0x1E, 0x06, 0x16, 2, 0x18, 4};
-// 2.x's intermediate part: "_DMI_" and its own checksum over 15 bytes.
-constexpr size_t kIntermediateOffset = 0x10;
-constexpr size_t kIntermediateLength = 0x0F;
-constexpr size_t kStructureCountOffset = 0x1C;
+using Ep3 = SMBIOS_ENTRY_POINT_30;
+using Ep2 = SMBIOS_ENTRY_POINT_21;
+constexpr EntryPointLayout kSmbios3 = {
+    .anchor = "_SM3_",
+    .anchorSize = sizeof(Ep3::AnchorString),
+    .lengthOffset = OFFSET_OF(Ep3, EntryPointLength),
+    .minimumLength = sizeof(Ep3),
+    .versionOffset = OFFSET_OF(Ep3, MajorVersion),
+    .tableSizeOffset = OFFSET_OF(Ep3, TableMaximumSize),
+    .tableSizeBytes = sizeof(Ep3::TableMaximumSize),
+    .addressOffset = OFFSET_OF(Ep3, TableAddress),
+    .addressBytes = sizeof(Ep3::TableAddress),
+};
+constexpr EntryPointLayout kSmbios2 = {
+    .anchor = "_SM_",
+    .anchorSize = sizeof(Ep2::AnchorString),
+    .lengthOffset = OFFSET_OF(Ep2, EntryPointLength),
+    // 2.1 firmware may give 0x1E: the length without the BCD revision byte.
+    .minimumLength = OFFSET_OF(Ep2, BcdRevision),
+    .versionOffset = OFFSET_OF(Ep2, MajorVersion),
+    .tableSizeOffset = OFFSET_OF(Ep2, TableLength),
+    .tableSizeBytes = sizeof(Ep2::TableLength),
+    .addressOffset = OFFSET_OF(Ep2, TableAddress),
+    .addressBytes = sizeof(Ep2::TableAddress),
+};
+// 2.x's intermediate part: "_DMI_" and its own checksum.
+constexpr size_t kIntermediateOffset = OFFSET_OF(Ep2, IntermediateAnchor);
+constexpr size_t kStructureCountOffset = OFFSET_OF(Ep2, NumberOfStructures);
 constexpr uint8_t kEndOfTable = 127;
 
 uint64_t ReadLittle(const uint8_t *bytes, size_t count) {
@@ -68,8 +92,8 @@ bool CheckEntryPoint(const EntryPointLayout &layout, const uint8_t *bytes, std::
     return false;
   }
   if (&layout == &kSmbios2 &&
-      (std::memcmp(bytes + kIntermediateOffset, "_DMI_", 5) != 0 ||
-       !SumsToZero(bytes + kIntermediateOffset, kIntermediateLength))) {
+      (std::memcmp(bytes + kIntermediateOffset, "_DMI_", sizeof(Ep2::IntermediateAnchor)) != 0 ||
+       !SumsToZero(bytes + kIntermediateOffset, SMBIOS_21_INTERMEDIATE_LENGTH))) {
     error = "_SM_ entry point's _DMI_ part is missing or its checksum is wrong";
     return false;
   }
@@ -131,7 +155,9 @@ bool ReadTableDump(const uint8_t *bytes, size_t size, TableDump &dump, std::stri
             std::to_string(held) + ": truncated";
     return false;
   }
-  size_t count = dump.smbios3 ? SIZE_MAX : ReadLittle(bytes + kStructureCountOffset, 2);
+  size_t count = dump.smbios3 ? SIZE_MAX
+                              : ReadLittle(bytes + kStructureCountOffset,
+                                           sizeof(Ep2::NumberOfStructures));
   size_t available = tableSize < held ? tableSize : held;
   return ReadStructures(bytes + kDumpTableOffset, available, count, !dump.smbios3, dump, error);
 }

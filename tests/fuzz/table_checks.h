@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "include/smbios_entry_point.h"
 #include "include/smbios_records.h"
 #include "sim/dmidecode.h"
 #include "sim/smbios_table.h"
@@ -138,15 +139,19 @@ inline std::string CheckDriverRecord(const sim::SmbiosRecord &record) {
 // structure well formed, handles unique, closed by exactly one Type 127.
 inline std::string CheckDump(const std::vector<uint8_t> &dump, size_t *structures) {
   *structures = 0;
-  if (dump.size() < 0x20 || std::memcmp(dump.data(), "_SM3_", 5) != 0) return "no entry point";
+  SMBIOS_ENTRY_POINT_30 point;
+  if (dump.size() < 0x20) return "no entry point";
+  std::memcpy(&point, dump.data(), sizeof(point));
+  if (std::memcmp(point.AnchorString, "_SM3_", sizeof(point.AnchorString)) != 0) {
+    return "no entry point";
+  }
   uint8_t sum = 0;
-  for (size_t i = 0; i < dump[6]; i++) sum = static_cast<uint8_t>(sum + dump[i]);
+  for (size_t i = 0; i < point.EntryPointLength; i++) sum = static_cast<uint8_t>(sum + dump[i]);
   if (sum != 0) return "entry point checksum";
-  uint32_t maximum = 0;
-  uint64_t address = 0;
-  std::memcpy(&maximum, &dump[0x0C], sizeof(maximum));
-  std::memcpy(&address, &dump[0x10], sizeof(address));
-  if (address != 0x20 || address + maximum != dump.size()) return "entry point table bounds";
+  uint64_t address = point.TableAddress;
+  if (address != 0x20 || address + point.TableMaximumSize != dump.size()) {
+    return "entry point table bounds";
+  }
   std::set<unsigned> handles;
   size_t at = 0x20;
   bool ended = false;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "include/guids.h"
+#include "include/uefi_system_table.h"
 #include "uefi/test_common/config_space.cpp"
-#include "uefi/test_common/test_uefi.h"
 #include "uefi/test_common/scenario.cpp"
 
 namespace {

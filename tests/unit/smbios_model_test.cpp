@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "include/smbios_entry_point.h"
 #include "sim/firmware.h"
 #include "sim/smbios_table.h"
 
@@ -87,7 +88,12 @@ TEST_F(SmbiosModel, PublishedTableEndsWithTheFixedEndOfTableHandle) {
   uint8_t sum = 0;
   for (uint8_t byte : entry) sum = static_cast<uint8_t>(sum + byte);
   EXPECT_EQ(sum, 0);
-  EXPECT_EQ(0, std::memcmp(entry.data(), "_SM3_", 5));
+  SMBIOS_ENTRY_POINT_30 point;
+  ASSERT_EQ(entry.size(), sizeof(point));
+  std::memcpy(&point, entry.data(), sizeof(point));
+  EXPECT_EQ(0, std::memcmp(point.AnchorString, "_SM3_", sizeof(point.AnchorString)));
+  EXPECT_EQ(point.TableMaximumSize, structures.size());
+  EXPECT_EQ(point.TableAddress, 0x1000u);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "uefi/harness/images.h"
 
 #include "include/guids.h"
+#include "include/uefi_hii.h"
+#include "include/uefi_loaded_image.h"
 #include "uefi/harness/service_meter.h"
 #include "uefi/test_common/console.h"
 

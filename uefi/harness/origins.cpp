@@ -1,6 +1,8 @@
 #include "uefi/harness/origins.h"
 
 #include "include/guids.h"
+#include "include/uefi_file.h"
+#include "include/uefi_loaded_image.h"
 #include "uefi/harness/images.h"
 #include "uefi/test_common/console.h"
 

@@ -3,6 +3,8 @@
 #include "include/guids.h"
 #include "include/pi_smbios.h"
 #include "include/register_access.h"
+#include "include/uefi_hii.h"
+#include "include/uefi_loaded_image.h"
 #include "uefi/test_common/console.h"
 
 namespace {

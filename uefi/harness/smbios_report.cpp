@@ -1,6 +1,7 @@
 #include "uefi/harness/smbios_report.h"
 
 #include "include/guids.h"
+#include "include/smbios_entry_point.h"
 #include "include/smbios_records.h"
 #include "uefi/test_common/console.h"
 #include "uefi/test_common/earlier_records.h"

@@ -1,7 +1,6 @@
 #include "uefi/test_common/config_space.h"
 
 #include "include/guids.h"
-#include "uefi/test_common/test_uefi.h"
 
 namespace {
 

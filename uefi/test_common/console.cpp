@@ -1,5 +1,7 @@
 #include "uefi/test_common/console.h"
 
+#include "include/uefi_console.h"
+
 namespace {
 
 constexpr UINT16 UART_BASE = 0x3F8;

@@ -3,7 +3,7 @@
 // sequences the firmware console would add.
 #pragma once
 
-#include "uefi/test_common/test_uefi.h"
+#include "include/uefi_system_table.h"
 
 // Chooses the UART when one answers, else the system table's ConOut.
 void ConsoleInit(EFI_SYSTEM_TABLE *SystemTable);

@@ -1,6 +1,9 @@
 #include "uefi/test_common/firmware_access.h"
 
+#include "include/acpi_tables.h"
 #include "include/guids.h"
+#include "include/uefi_file.h"
+#include "include/uefi_loaded_image.h"
 
 namespace {
 

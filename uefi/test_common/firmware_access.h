@@ -3,7 +3,7 @@
 #pragma once
 
 #include "uefi/test_common/config_space.h"
-#include "uefi/test_common/test_uefi.h"
+#include "include/uefi_system_table.h"
 
 struct FirmwareContext {
   EFI_HANDLE ImageHandle;
