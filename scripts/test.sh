@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# Python run by the tests leaves no bytecode caches in the source tree.
+export PYTHONDONTWRITEBYTECODE=1
 
 # Release (-O3) with g++: the optimised build a user makes, warnings as errors.
 scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
