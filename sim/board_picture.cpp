@@ -138,9 +138,7 @@ class Canvas {
 };
 
 std::string Designation(const SmbiosRecord &record) {
-  std::vector<std::string> strings = record.Strings();
-  uint8_t number = record.bytes[RECORD_DESIGNATION_OFFSET];
-  return number >= 1 && number <= strings.size() ? strings[number - 1] : "(no designation)";
+  return record.NumberedString(record.bytes[RECORD_DESIGNATION_OFFSET]).value_or("(no designation)");
 }
 
 void ReadRecords(const BoardRun &run, std::vector<Slot> &slots, std::vector<Device> &devices) {

@@ -61,6 +61,14 @@ std::vector<std::string> SmbiosRecord::Strings() const {
   return strings;
 }
 
+std::optional<std::string> SmbiosRecord::NumberedString(size_t number) const {
+  std::vector<std::string> strings = Strings();
+  if (number == 0 || number > strings.size()) {
+    return std::nullopt;
+  }
+  return strings[number - 1];
+}
+
 size_t MeasureRecord(const uint8_t *record, size_t limit) {
   if (limit < sizeof(EFI_SMBIOS_TABLE_HEADER) + 2) {
     return 0;

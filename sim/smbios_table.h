@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct SmbiosRecord {
   uint8_t Type() const { return bytes[0]; }
   uint8_t Length() const { return bytes[1]; }
   std::vector<std::string> Strings() const;
+  // String `number` (from 1); none when the number is 0 or past the last string.
+  std::optional<std::string> NumberedString(size_t number) const;
 };
 
 // Measures a record the way the SMBIOS table does: the formatted area, then

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "include/smbios_records.h"
@@ -64,30 +65,15 @@ int ByteAt(const SmbiosRecord &record, size_t offset) {
   return offset < record.Length() && offset < record.bytes.size() ? record.bytes[offset] : -1;
 }
 
-// Walks the string area as SmbiosRecord::Strings reads it, without copying:
-// the count of strings, and where string `number` (from 1) starts, if there.
-size_t WalkStrings(const SmbiosRecord &record, size_t number, const char **found) {
-  const std::vector<uint8_t> &b = record.bytes;
-  size_t at = record.Length(), count = 0;
-  if (at + 1 < b.size() && b[at] == 0 && b[at + 1] == 0) return 0;
-  while (at < b.size() && b[at] != 0) {
-    if (++count == number) *found = reinterpret_cast<const char *>(&b[at]);
-    while (at < b.size() && b[at] != 0) at++;
-    at++;
-  }
-  return count;
-}
-
 std::string StringAt(const SmbiosRecord &record, size_t offset) {
   int number = ByteAt(record, offset);
   if (number == 0) return "(none)";
-  const char *text = nullptr;
-  WalkStrings(record, number < 0 ? 0 : static_cast<size_t>(number), &text);
-  if (text == nullptr) return "(bad string number)";
+  std::optional<std::string> text = record.NumberedString(number < 0 ? 0 : static_cast<size_t>(number));
+  if (!text) return "(bad string number)";
   // Appended rather than prepended: g++ 12 at -O3 reports a false -Wrestrict
   // overlap for a literal put in front of a string.
   std::string quoted = "\"";
-  quoted += text;
+  quoted += *text;
   quoted += '"';
   return quoted;
 }
@@ -157,8 +143,7 @@ void CompareFields(const SmbiosRecord &want, const SmbiosRecord &got, const Type
       out.push_back(Name(want, rule) + ": " + field.name + ": table " + theirs + ", driver " + mine);
     }
   }
-  const char *unused = nullptr;
-  size_t mine = WalkStrings(want, 0, &unused), theirs = WalkStrings(got, 0, &unused);
+  size_t mine = want.Strings().size(), theirs = got.Strings().size();
   if (mine != theirs) {
     out.push_back(Name(want, rule) + ": strings: table has " + std::to_string(theirs) + ", driver " +
                   std::to_string(mine));

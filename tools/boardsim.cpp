@@ -165,10 +165,7 @@ std::string SlotShapeName(uint8_t slotType, uint8_t width) {
 RecordView Decode(const sim::SmbiosRecord &record) {
   RecordView view{};
   const std::vector<uint8_t> &b = record.bytes;
-  std::vector<std::string> strings = record.Strings();
-  uint8_t designation = b[RECORD_DESIGNATION_OFFSET];
-  view.designation = designation >= 1 && designation <= strings.size() ? strings[designation - 1]
-                                                                        : "(no string)";
+  view.designation = record.NumberedString(b[RECORD_DESIGNATION_OFFSET]).value_or("(no string)");
   if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS && b.size() >= sizeof(SMBIOS_TABLE_TYPE9)) {
     view.kind = "slot";
     view.idOrInstance = static_cast<unsigned>(b[0x09] | (b[0x0A] << 8));
