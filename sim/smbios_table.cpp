@@ -14,8 +14,6 @@ namespace sim {
 
 namespace {
 
-constexpr size_t kDumpTableOffset = 0x20;
-
 SmbiosTable &Self(EFI_SMBIOS_PROTOCOL *This) {
   return *reinterpret_cast<SmbiosTable::Wrapper *>(This)->self;
 }

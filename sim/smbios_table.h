@@ -13,6 +13,9 @@
 
 namespace sim {
 
+// Where a dump's structure table starts, after the entry point at 0.
+inline constexpr size_t kDumpTableOffset = 0x20;
+
 struct SmbiosRecord {
   EFI_SMBIOS_HANDLE handle;
   std::vector<uint8_t> bytes;  // formatted area and string area, as stored

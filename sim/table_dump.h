@@ -11,8 +11,6 @@
 
 namespace sim {
 
-inline constexpr size_t kDumpTableOffset = 0x20;
-
 struct TableDump {
   uint8_t majorVersion = 0;
   uint8_t minorVersion = 0;
