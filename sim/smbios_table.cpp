@@ -35,15 +35,15 @@ EFI_STATUS EFIAPI GetNextEntry(EFI_SMBIOS_PROTOCOL *This, EFI_SMBIOS_HANDLE *han
   return Self(This).GetNext(handle, type, record, producer);
 }
 
-uint8_t Checksum(const uint8_t *bytes, size_t length) {
+}  // namespace
+
+uint8_t ByteSum(const uint8_t *bytes, size_t length) {
   uint8_t sum = 0;
   for (size_t i = 0; i < length; i++) {
     sum = static_cast<uint8_t>(sum + bytes[i]);
   }
-  return static_cast<uint8_t>(0x100 - sum);
+  return sum;
 }
-
-}  // namespace
 
 std::vector<std::string> SmbiosRecord::Strings() const {
   std::vector<std::string> strings;
@@ -324,7 +324,7 @@ std::vector<uint8_t> SmbiosTable::EntryPointFor(size_t tableSize, uint64_t table
   point.TableMaximumSize = static_cast<UINT32>(tableSize);
   point.TableAddress = tableAddress;
   const auto *bytes = reinterpret_cast<const uint8_t *>(&point);
-  point.EntryPointChecksum = Checksum(bytes, sizeof(point));
+  point.EntryPointChecksum = static_cast<uint8_t>(0x100 - ByteSum(bytes, sizeof(point)));
   return std::vector<uint8_t>(bytes, bytes + sizeof(point));
 }
 

@@ -34,6 +34,9 @@ struct SmbiosRecord {
 // NUL lies within `limit` bytes.
 size_t MeasureRecord(const uint8_t *record, size_t limit);
 
+// The bytes' sum modulo 256; an entry point's checksum byte makes its own 0.
+uint8_t ByteSum(const uint8_t *bytes, size_t length);
+
 class SmbiosTable {
  public:
   // The largest structure Add accepts; far beyond any real record.

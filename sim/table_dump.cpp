@@ -60,12 +60,6 @@ uint64_t ReadLittle(const uint8_t *bytes, size_t count) {
   return value;
 }
 
-bool SumsToZero(const uint8_t *bytes, size_t length) {
-  uint8_t sum = 0;
-  for (size_t i = 0; i < length; i++) sum = static_cast<uint8_t>(sum + bytes[i]);
-  return sum == 0;
-}
-
 std::string Hex(uint64_t value) {
   char text[24];
   std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
@@ -87,13 +81,13 @@ bool CheckEntryPoint(const EntryPointLayout &layout, const uint8_t *bytes, std::
     error = std::string(layout.anchor) + " entry point length " + Hex(length) + " is impossible";
     return false;
   }
-  if (!SumsToZero(bytes, length)) {
+  if (ByteSum(bytes, length) != 0) {
     error = std::string(layout.anchor) + " entry point checksum is wrong";
     return false;
   }
   if (&layout == &kSmbios2 &&
       (std::memcmp(bytes + kIntermediateOffset, "_DMI_", sizeof(Ep2::IntermediateAnchor)) != 0 ||
-       !SumsToZero(bytes + kIntermediateOffset, SMBIOS_21_INTERMEDIATE_LENGTH))) {
+       ByteSum(bytes + kIntermediateOffset, SMBIOS_21_INTERMEDIATE_LENGTH) != 0)) {
     error = "_SM_ entry point's _DMI_ part is missing or its checksum is wrong";
     return false;
   }
