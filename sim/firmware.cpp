@@ -15,6 +15,15 @@ namespace {
 
 Firmware *gActive = nullptr;
 
+// A call refused for a null argument, naming the GUID it was given or "null".
+void LogRefused(CallLog &log, const char *call, const EFI_GUID *guid) {
+  if (guid == nullptr) {
+    log.Add(call, "({t}) -> {s}").Status(EFI_INVALID_PARAMETER).Text("null");
+  } else {
+    log.Add(call, "({g}) -> {s}").Status(EFI_INVALID_PARAMETER).Guid(*guid);
+  }
+}
+
 struct NamedGuid {
   const EFI_GUID *guid;
   const char *name;
@@ -335,13 +344,7 @@ EFI_STATUS Firmware::FreePool(VOID *buffer) {
 EFI_STATUS Firmware::HandleProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOID **interface) {
   // UEFI 2.10, 7.3: a null Protocol or Interface, or a null Handle, is invalid.
   if (guid == nullptr || interface == nullptr || handle == nullptr) {
-    LogEntry &entry = log.Add("HandleProtocol", "({t}) -> {s}").Status(EFI_INVALID_PARAMETER);
-    if (guid == nullptr) {
-      entry.Text("null");
-    } else {
-      entry.form = "({g}) -> {s}";
-      entry.Guid(*guid);
-    }
+    LogRefused(log, "HandleProtocol", guid);
     return EFI_INVALID_PARAMETER;
   }
   if (auto fault = faults.Check("HandleProtocol")) {
@@ -365,13 +368,7 @@ EFI_STATUS Firmware::HandleProtocol(EFI_HANDLE handle, const EFI_GUID *guid, VOI
 EFI_STATUS Firmware::LocateProtocol(const EFI_GUID *guid, VOID *registration, VOID **interface) {
   (void)registration;
   if (guid == nullptr || interface == nullptr) {
-    LogEntry &entry = log.Add("LocateProtocol", "({t}) -> {s}").Status(EFI_INVALID_PARAMETER);
-    if (guid == nullptr) {
-      entry.Text("null");
-    } else {
-      entry.form = "({g}) -> {s}";
-      entry.Guid(*guid);
-    }
+    LogRefused(log, "LocateProtocol", guid);
     return EFI_INVALID_PARAMETER;
   }
   const NamedGuid *known = KnownGuid(*guid);
