@@ -75,7 +75,6 @@ class CallLog {
 
   const std::vector<LogEntry> &Entries() const { return entries_; }
   size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
   void clear() {
     entries_.clear();
     lines_.clear();
@@ -86,7 +85,6 @@ class CallLog {
   std::vector<std::string>::const_iterator begin() const { return Lines().begin(); }
   std::vector<std::string>::const_iterator end() const { return Lines().end(); }
   const std::string &operator[](size_t index) const { return Lines()[index]; }
-  const std::string &back() const { return Lines().back(); }
   operator std::vector<std::string>() const { return Lines(); }
 
  private:
