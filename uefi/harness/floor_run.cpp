@@ -154,12 +154,14 @@ void RestoreInventoryRecords(const FirmwareContext &Context, EFI_SMBIOS_PROTOCOL
 }
 
 void RemovePackageList(const FirmwareContext &Context, EFI_HII_HANDLE Handle) {
-  VOID *interface = nullptr;
-  if (Handle == nullptr || EFI_ERROR(Context.BootServices->LocateProtocol(
-                               &EFI_HII_DATABASE_PROTOCOL_GUID, nullptr, &interface))) {
+  if (Handle == nullptr) {
     return;
   }
-  auto *database = static_cast<EFI_HII_DATABASE_PROTOCOL *>(interface);
+  auto *database =
+      LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, EFI_HII_DATABASE_PROTOCOL_GUID);
+  if (database == nullptr) {
+    return;
+  }
   auto remove = reinterpret_cast<EFI_HII_DATABASE_REMOVE_PACK>(database->RemovePackageList);
   PutText("floor-undo");
   PutStatus("package-list", remove(database, Handle));

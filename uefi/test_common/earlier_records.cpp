@@ -62,10 +62,7 @@ EFI_STATUS AddScratch(EFI_SMBIOS_PROTOCOL *Smbios, RecordScratch *Scratch,
 }
 
 EFI_SMBIOS_PROTOCOL *LocateSmbios(const FirmwareContext &Context) {
-  VOID *interface = nullptr;
-  EFI_STATUS status =
-      Context.BootServices->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface);
-  return EFI_ERROR(status) ? nullptr : static_cast<EFI_SMBIOS_PROTOCOL *>(interface);
+  return LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID);
 }
 
 void AddEarlierRecords(const FirmwareContext &Context, const Scenario &Plan) {
