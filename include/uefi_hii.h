@@ -84,11 +84,14 @@ struct EFI_HII_DATABASE_PROTOCOL {
 };
 static_assert(sizeof(EFI_HII_DATABASE_PROTOCOL) == 88);
 static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, NewPackageList) == 0);
+static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, RemovePackageList) == 8);
 static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, ListPackageLists) == 24);
 static_assert(OFFSET_OF(EFI_HII_DATABASE_PROTOCOL, ExportPackageLists) == 32);
 
-// Database members held as plain pointers above, for callers that list and
-// export package lists (UEFI 2.10, 34.8.1).
+// Database members held as plain pointers above, for callers that remove,
+// list and export package lists (UEFI 2.10, 34.8.1).
+typedef EFI_STATUS(EFIAPI *EFI_HII_DATABASE_REMOVE_PACK)(const EFI_HII_DATABASE_PROTOCOL *This,
+                                                         EFI_HII_HANDLE Handle);
 typedef EFI_STATUS(EFIAPI *EFI_HII_DATABASE_LIST_PACKS)(const EFI_HII_DATABASE_PROTOCOL *This,
                                                         UINT8 PackageType,
                                                         const EFI_GUID *PackageGuid,

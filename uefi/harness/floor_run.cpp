@@ -14,9 +14,6 @@ namespace {
 constexpr EFI_GUID FLOOR_DRIVER_FILE_GUID = {
     0x6F0C2D83, 0x19B4, 0x4E5A, {0x9C, 0x37, 0x82, 0xD1, 0x4B, 0x0E, 0x65, 0xA9}};
 
-typedef EFI_STATUS(EFIAPI *EFI_HII_DATABASE_REMOVE_PACK)(const EFI_HII_DATABASE_PROTOCOL *This,
-                                                         EFI_HII_HANDLE Handle);
-
 // FLOOR.BIN: slot record count and device record count (16 bits each), then
 // the records back to back, each with its strings and final double NUL.
 constexpr UINTN FLOOR_FILE_HEADER_SIZE = 4;
@@ -154,13 +151,15 @@ void RestoreInventoryRecords(const FirmwareContext &Context, EFI_SMBIOS_PROTOCOL
 }
 
 void RemovePackageList(const FirmwareContext &Context, EFI_HII_HANDLE Handle) {
-  VOID *interface = nullptr;
-  if (Handle == nullptr || EFI_ERROR(Context.BootServices->LocateProtocol(
-                               &EFI_HII_DATABASE_PROTOCOL_GUID, nullptr, &interface))) {
+  if (Handle == nullptr) {
     return;
   }
-  auto *database = static_cast<EFI_HII_DATABASE_PROTOCOL *>(interface);
-  auto remove = reinterpret_cast<EFI_HII_DATABASE_REMOVE_PACK>(database->RemovePackageList);
+  auto *database =
+      LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, EFI_HII_DATABASE_PROTOCOL_GUID);
+  if (database == nullptr) {
+    return;
+  }
+  auto remove = Service<EFI_HII_DATABASE_REMOVE_PACK>(database->RemovePackageList);
   PutText("floor-undo");
   PutStatus("package-list", remove(database, Handle));
   PutNewLine();

@@ -29,16 +29,14 @@ void BuildFirmwareFilePath(const EFI_GUID &FileGuid, FirmwareFilePath *Path) {
 
 // What the loaded image's FilePath starts with, as the driver will see it.
 void ReportLoadedFilePath(const FirmwareContext &Context, EFI_HANDLE Image) {
-  VOID *interface = nullptr;
-  EFI_STATUS status =
-      Context.BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
+  auto *loaded =
+      HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, EFI_LOADED_IMAGE_PROTOCOL_GUID);
   PutText(" filepath=");
-  if (EFI_ERROR(status) || static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->FilePath == nullptr) {
+  if (loaded == nullptr || loaded->FilePath == nullptr) {
     PutText("none");
     return;
   }
-  auto *node = reinterpret_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(
-      static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->FilePath);
+  auto *node = reinterpret_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(loaded->FilePath);
   PutHex(node->Header.Type, 2);
   PutText("/");
   PutHex(node->Header.SubType, 2);
@@ -57,12 +55,13 @@ void ReportImageRun(const ImageRun &Run) {
 
 void SetLoadOptions(const FirmwareContext &Context, EFI_HANDLE Image, VOID *Options,
                     UINT32 OptionsSize) {
-  VOID *interface = nullptr;
-  if (Options != nullptr &&
-      !EFI_ERROR(Context.BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID,
-                                                      &interface))) {
-    static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->LoadOptions = Options;
-    static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface)->LoadOptionsSize = OptionsSize;
+  if (Options == nullptr) {
+    return;
+  }
+  if (auto *loaded = HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image,
+                                                                EFI_LOADED_IMAGE_PROTOCOL_GUID)) {
+    loaded->LoadOptions = Options;
+    loaded->LoadOptionsSize = OptionsSize;
   }
 }
 

@@ -16,8 +16,7 @@ UINTN NodeLength(const EFI_DEVICE_PATH_PROTOCOL *Node) {
 }
 
 bool HasProtocol(const FirmwareContext &Context, EFI_HANDLE Handle, const EFI_GUID &Protocol) {
-  VOID *interface = nullptr;
-  return !EFI_ERROR(Context.BootServices->HandleProtocol(Handle, &Protocol, &interface));
+  return HandleInterface<VOID>(Context, Handle, Protocol) != nullptr;
 }
 
 // The GUID the driver names its package list by: the bytes after the first
@@ -63,14 +62,13 @@ bool FilePathText(const EFI_DEVICE_PATH_PROTOCOL *Node, const CHAR16 *Name, CHAR
 
 // The volume GUID of the firmware-volume node that starts a handle's device path.
 void PutVolumeName(const FirmwareContext &Context, EFI_HANDLE Handle) {
-  VOID *interface = nullptr;
   PutText(" volume=");
-  if (EFI_ERROR(Context.BootServices->HandleProtocol(Handle, &EFI_DEVICE_PATH_PROTOCOL_GUID,
-                                                     &interface))) {
+  auto *node = HandleInterface<const MEDIA_FW_VOL_DEVICE_PATH>(Context, Handle,
+                                                                EFI_DEVICE_PATH_PROTOCOL_GUID);
+  if (node == nullptr) {
     PutText("none");
     return;
   }
-  auto *node = static_cast<const MEDIA_FW_VOL_DEVICE_PATH *>(interface);
   if (node->Header.Type != MEDIA_DEVICE_PATH || node->Header.SubType != MEDIA_PIWG_FW_VOL_DP) {
     PutText("other");
     return;
@@ -80,12 +78,11 @@ void PutVolumeName(const FirmwareContext &Context, EFI_HANDLE Handle) {
 
 void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUID &FileGuid,
                  const CHAR16 *FileName) {
-  VOID *interface = nullptr;
-  if (EFI_ERROR(Context.BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID,
-                                                     &interface))) {
+  auto *loaded =
+      HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, EFI_LOADED_IMAGE_PROTOCOL_GUID);
+  if (loaded == nullptr) {
     return;
   }
-  auto *loaded = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface);
   auto *node = reinterpret_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(loaded->FilePath);
   if (node == nullptr || node->Header.Type != MEDIA_DEVICE_PATH ||
       NodeLength(&node->Header) < DEVICE_PATH_NODE_HEADER_SIZE) {

@@ -73,13 +73,6 @@ void Replace(Function *Slot) {
   *Slot = reinterpret_cast<Function>(WrapperFor<Id>(*Slot));
 }
 
-template <typename Interface>
-Interface *Locate(const FirmwareContext &Context, const EFI_GUID &Guid) {
-  VOID *interface = nullptr;
-  EFI_STATUS status = Context.BootServices->LocateProtocol(&Guid, nullptr, &interface);
-  return EFI_ERROR(status) ? nullptr : static_cast<Interface *>(interface);
-}
-
 // A table whose entries changed gets its CRC32 computed again, as firmware does.
 void Reseal(const FirmwareContext &Context, EFI_TABLE_HEADER *Header) {
   auto crc32 = reinterpret_cast<EFI_CALCULATE_CRC32>(Context.BootServices->CalculateCrc32);
@@ -90,19 +83,21 @@ void Reseal(const FirmwareContext &Context, EFI_TABLE_HEADER *Header) {
 }
 
 void ReplaceProtocolMembers(const FirmwareContext &Context) {
-  if (auto *smbios = Locate<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID)) {
+  if (auto *smbios = LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID)) {
     Replace<SERVICE_SMBIOS_ADD>(&smbios->Add);
     Replace<SERVICE_SMBIOS_REMOVE>(&smbios->Remove);
     Replace<SERVICE_SMBIOS_GET_NEXT>(&smbios->GetNext);
   }
-  if (auto *database = Locate<EFI_HII_DATABASE_PROTOCOL>(Context, EFI_HII_DATABASE_PROTOCOL_GUID)) {
+  if (auto *database =
+          LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, EFI_HII_DATABASE_PROTOCOL_GUID)) {
     Replace<SERVICE_HII_NEW_PACKAGE_LIST>(&database->NewPackageList);
   }
-  if (auto *strings = Locate<EFI_HII_STRING_PROTOCOL>(Context, EFI_HII_STRING_PROTOCOL_GUID)) {
+  if (auto *strings =
+          LocateInterface<EFI_HII_STRING_PROTOCOL>(Context, EFI_HII_STRING_PROTOCOL_GUID)) {
     Replace<SERVICE_HII_GET_STRING>(&strings->GetString);
     Replace<SERVICE_HII_GET_LANGUAGES>(&strings->GetLanguages);
   }
-  if (auto *access = Locate<RegisterAccessProtocol>(Context, REGISTER_ACCESS_PROTOCOL_GUID)) {
+  if (auto *access = LocateInterface<RegisterAccessProtocol>(Context, REGISTER_ACCESS_PROTOCOL_GUID)) {
     Replace<SERVICE_CONFIG_SPACE_ADDRESS>(&access->ConfigSpaceAddress);
   }
 }
@@ -113,11 +108,9 @@ void BeginMetering(const FirmwareContext &Context, EFI_HANDLE Image) {
   for (ServiceUse &use : gUse) {
     use = {0, 0};
   }
-  VOID *interface = nullptr;
   gImageStart = gImageEnd = 0;
-  if (!EFI_ERROR(Context.BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID,
-                                                      &interface))) {
-    auto *loaded = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface);
+  if (auto *loaded = HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image,
+                                                                EFI_LOADED_IMAGE_PROTOCOL_GUID)) {
     gImageStart = reinterpret_cast<UINTN>(loaded->ImageBase);
     gImageEnd = gImageStart + loaded->ImageSize;
   }

@@ -12,11 +12,7 @@ constexpr UINT8 PROBE_TYPE = 0xC0;
 
 // A probe record: type 0xC0, header only, one string of Length 'p's (none for 0).
 void BuildProbeRecord(UINTN StringLength, RecordScratch *Scratch) {
-  ClearScratch(Scratch);
-  Scratch->Bytes[0] = PROBE_TYPE;
-  Scratch->Bytes[1] = sizeof(EFI_SMBIOS_TABLE_HEADER);
-  Scratch->Bytes[2] = 0xFE;
-  Scratch->Bytes[3] = 0xFF;
+  StartScratchRecord(PROBE_TYPE, sizeof(EFI_SMBIOS_TABLE_HEADER), Scratch);
   UINTN at = sizeof(EFI_SMBIOS_TABLE_HEADER);
   for (UINTN i = 0; i < StringLength && at < RECORD_SCRATCH_SIZE - 2; i++) {
     Scratch->Bytes[at++] = 'p';

@@ -20,13 +20,9 @@ UINT8 FormattedLength(UINT8 Type) {
 
 // The same bytes an earlier producer of the board simulator writes.
 void BuildEarlierRecord(const EarlierRecord &Record, RecordScratch *Scratch) {
-  ClearScratch(Scratch);
-  UINT8 *bytes = Scratch->Bytes;
   UINT8 formatted = FormattedLength(Record.Type);
-  bytes[0] = Record.Type;
-  bytes[1] = formatted;
-  bytes[2] = 0xFE;
-  bytes[3] = 0xFF;
+  StartScratchRecord(Record.Type, formatted, Scratch);
+  UINT8 *bytes = Scratch->Bytes;
   bool hasStrings = Record.StringsLength > 2;
   if (formatted > STRUCTURE_DESIGNATION_OFFSET && hasStrings) {
     bytes[STRUCTURE_DESIGNATION_OFFSET] = 1;
@@ -48,10 +44,14 @@ void BuildEarlierRecord(const EarlierRecord &Record, RecordScratch *Scratch) {
 
 }  // namespace
 
-void ClearScratch(RecordScratch *Scratch) {
+void StartScratchRecord(UINT8 Type, UINT8 FormattedLength, RecordScratch *Scratch) {
   for (UINTN i = 0; i < RECORD_SCRATCH_SIZE; i++) {
     Scratch->Bytes[i] = 0;
   }
+  Scratch->Bytes[0] = Type;
+  Scratch->Bytes[1] = FormattedLength;
+  Scratch->Bytes[2] = static_cast<UINT8>(SMBIOS_HANDLE_PI_RESERVED);
+  Scratch->Bytes[3] = static_cast<UINT8>(SMBIOS_HANDLE_PI_RESERVED >> 8);
   Scratch->Length = 0;
 }
 
@@ -62,10 +62,7 @@ EFI_STATUS AddScratch(EFI_SMBIOS_PROTOCOL *Smbios, RecordScratch *Scratch,
 }
 
 EFI_SMBIOS_PROTOCOL *LocateSmbios(const FirmwareContext &Context) {
-  VOID *interface = nullptr;
-  EFI_STATUS status =
-      Context.BootServices->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface);
-  return EFI_ERROR(status) ? nullptr : static_cast<EFI_SMBIOS_PROTOCOL *>(interface);
+  return LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID);
 }
 
 void AddEarlierRecords(const FirmwareContext &Context, const Scenario &Plan) {

@@ -15,7 +15,9 @@ struct RecordScratch {
   UINTN Length;
 };
 
-void ClearScratch(RecordScratch *Scratch);
+// Clears the scratch and writes a record header: Type, FormattedLength, and
+// the handle left for the protocol to assign.
+void StartScratchRecord(UINT8 Type, UINT8 FormattedLength, RecordScratch *Scratch);
 EFI_STATUS AddScratch(EFI_SMBIOS_PROTOCOL *Smbios, RecordScratch *Scratch,
                       EFI_SMBIOS_HANDLE *Handle);
 

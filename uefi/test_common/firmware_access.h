@@ -19,6 +19,22 @@ EFI_STATUS ReadVolumeFile(const FirmwareContext &Context, const CHAR16 *Path, UI
 
 VOID *FindConfigurationTable(const FirmwareContext &Context, const EFI_GUID &Guid);
 
+// The first installed instance of protocol Guid; null when there is none.
+template <typename Interface>
+Interface *LocateInterface(const FirmwareContext &Context, const EFI_GUID &Guid) {
+  VOID *interface = nullptr;
+  EFI_STATUS status = Context.BootServices->LocateProtocol(&Guid, nullptr, &interface);
+  return EFI_ERROR(status) ? nullptr : static_cast<Interface *>(interface);
+}
+
+// Handle's instance of protocol Guid; null when it has none.
+template <typename Interface>
+Interface *HandleInterface(const FirmwareContext &Context, EFI_HANDLE Handle, const EFI_GUID &Guid) {
+  VOID *interface = nullptr;
+  EFI_STATUS status = Context.BootServices->HandleProtocol(Handle, &Guid, &interface);
+  return EFI_ERROR(status) ? nullptr : static_cast<Interface *>(interface);
+}
+
 // The segment-0 ECAM window from the ACPI MCFG table (ACPI 2.0 RSDP, XSDT).
 // OVMF publishes QEMU's ACPI tables as soon as PCI enumeration is complete,
 // so MCFG is there for a DXE driver whose dependencies include that too.
