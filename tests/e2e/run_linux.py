@@ -65,12 +65,8 @@ def boot(command, work):
 def driver_devices(board_path, work, boardsim):
     """The driver's Type 41 records for the board: (address, designation,
     instance, enabled) each, from boardsim's table."""
-    dump = os.path.join(work, "boardsim.dump")
-    subprocess.run([boardsim, board_path, "--dump", dump], capture_output=True, check=True, timeout=60)
-    with open(dump, "rb") as handle:
-        records = lib.dump_records(handle.read())
     devices = []
-    for record_type, _, record in records:
+    for record_type, _, record in run_qemu.simulator_records(boardsim, board_path, work):
         if record_type != 41:
             continue
         strings = lib.record_strings(record)
@@ -150,8 +146,8 @@ def run_scenario(name, build, nic, kernel, initrd, verbose):
     problems += run_qemu.run_dmidecode(table_path, work)
     try:
         devices = driver_devices(board_path, work, boardsim)
-    except (OSError, subprocess.SubprocessError) as error:
-        return False, problems + [f"boardsim failed: {error}"], elapsed
+    except (OSError, subprocess.SubprocessError, RuntimeError) as error:
+        return False, problems + [f"driver records not made: {error}"], elapsed
     problems += check_labels(report, devices, run_qemu.earlier_strings(board))
     if verbose:
         print(f"  linux/{name}: boot {elapsed:.1f} s, artifacts in {work}")

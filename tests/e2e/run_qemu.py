@@ -396,16 +396,26 @@ def check_no_earlier_records(records, board):
     return problems
 
 
+def simulator_records(boardsim, board_path, work):
+    """The board simulator's table for the board file as dump_records gives
+    it, dumped to work/boardsim.dump. Raises RuntimeError when boardsim fails."""
+    dump = os.path.join(work, "boardsim.dump")
+    result = subprocess.run([boardsim, board_path, "--dump", dump], capture_output=True,
+                            text=True, timeout=60)
+    if result.returncode != 0 or not os.path.exists(dump):
+        raise RuntimeError(f"boardsim failed ({result.returncode}): "
+                           f"{(result.stderr or result.stdout).strip()[:200]}")
+    with open(dump, "rb") as handle:
+        return lib.dump_records(handle.read())
+
+
 def compare_with_simulator(records, board_path, work, images):
     if not os.path.exists(images.boardsim):
         return [f"comparison not made: board simulator {images.boardsim} not built"]
-    dump = os.path.join(work, "boardsim.dump")
-    result = subprocess.run([images.boardsim, board_path, "--dump", dump], capture_output=True,
-                            text=True, timeout=60)
-    if result.returncode != 0 or not os.path.exists(dump):
-        return [f"boardsim failed ({result.returncode}): {(result.stderr or result.stdout).strip()[:200]}"]
-    with open(dump, "rb") as handle:
-        expected = lib.dump_records(handle.read())
+    try:
+        expected = simulator_records(images.boardsim, board_path, work)
+    except RuntimeError as error:
+        return [str(error)]
     return lib.compare_inventory(records, expected)
 
 
