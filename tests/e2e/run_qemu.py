@@ -69,12 +69,9 @@ class Images:
 
 
 def build_volume(volume, images, scenario_text, extra_files=None):
-    boot = os.path.join(volume, "EFI", "BOOT")
-    os.makedirs(boot, exist_ok=True)
-    shutil.copyfile(images.harness, os.path.join(boot, "BOOTX64.EFI"))
+    build_report_volume(volume, images, scenario_text)
     shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
     shutil.copyfile(images.empty, os.path.join(volume, "EMPTY.EFI"))
-    write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
     for name, data in (extra_files or {}).items():
         with open(os.path.join(volume, name), "wb") as handle:
             handle.write(data)
