@@ -175,15 +175,12 @@ def patched_firmware(build, with_driver=True):
     inputs = files + [OVMF_CODE, INSERT_TOOL]
     if os.path.exists(out) and all(os.path.getmtime(out) >= os.path.getmtime(p) for p in inputs):
         return out
-    partial = out + ".partial"
-    result = subprocess.run([sys.executable, INSERT_TOOL, OVMF_CODE, partial] + files,
+    # The tool writes its output whole or not at all.
+    result = subprocess.run([sys.executable, INSERT_TOOL, OVMF_CODE, out] + files,
                             capture_output=True, text=True, timeout=300)
-    if result.returncode != 0 or not os.path.exists(partial):
-        if os.path.exists(partial):
-            os.remove(partial)
+    if result.returncode != 0 or not os.path.exists(out):
         raise RuntimeError(f"ovmf_insert.py failed ({result.returncode}): "
                            f"{(result.stderr or result.stdout).strip()[:300]}")
-    os.replace(partial, out)
     return out
 
 
