@@ -251,7 +251,7 @@ def check_started(report, who):
     return []
 
 
-def check_setup(report, board, window_wanted, who="harness"):
+def check_setup(report, board, who="harness"):
     problems = check_started(report, who)
     if not report.started:
         return problems
@@ -262,7 +262,7 @@ def check_setup(report, board, window_wanted, who="harness"):
         problems.append(f"{who} rejected lines of its scenario")
     if lib.field_int(report.first("register-access"), "status", 1) != 0:
         problems.append("register-access protocol not installed")
-    if window_wanted:
+    if lib.window_needed(board):
         window = report.first("window")
         if window is None or window["fields"].get("result") != "backed":
             problems.append(f"sideband window not backed: {window['fields'] if window else 'no report'}")
@@ -428,7 +428,7 @@ def check_records(report, board, board_path, work, images):
 
 def check_app_boot(text, board, board_path, work, images):
     report = lib.Report(text)
-    problems = check_setup(report, board, lib.window_needed(board))
+    problems = check_setup(report, board)
     if report.started:
         problems += check_driver(report, board)
         problems += check_topology(report, board)
@@ -440,7 +440,7 @@ def check_app_boot(text, board, board_path, work, images):
 def check_firmware_boot(text, board, board_path, work, images, kind):
     """fv/ and shell/ boots: the platform driver's set-up, then the harness's report."""
     platform = lib.Report(text, lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
-    problems = check_setup(platform, board, lib.window_needed(board), "test platform driver")
+    problems = check_setup(platform, board, "test platform driver")
     if platform.started:
         problems += check_topology(platform, board)
         problems += lib.check_earlier_present(platform, board)
