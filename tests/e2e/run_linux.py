@@ -48,10 +48,9 @@ def firmware(build):
 def qemu_command(board, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
-    options, _ = run_qemu.scenario_options(board, name, work, nic, through_fw_cfg=True)
-    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(serial_log(work)) +
-            run_qemu.firmware_options(work, code) +
-            ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS])
+    command, _ = run_qemu.machine_command(board, name, work, nic, serial_log(work), code,
+                                          through_fw_cfg=True, memory=512)
+    return command + ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS]
 
 
 def boot(command, work):

@@ -184,10 +184,17 @@ def patched_firmware(build, with_driver=True):
     return out
 
 
+def machine_command(board, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False, memory=256):
+    """(command, scenario text): the scenario's machine on the code image with
+    its serial port to serial; the caller adds what it boots from."""
+    options, text = scenario_options(board, name, work, nic, through_fw_cfg)
+    return ([QEMU, "-m", str(memory)] + options + console_options(serial) +
+            firmware_options(work, code)), text
+
+
 def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False):
     """(command, scenario text) of one boot from a FAT directory."""
-    options, text = scenario_options(board, name, work, nic, through_fw_cfg)
-    command = [QEMU, "-m", "256"] + options + console_options(serial) + firmware_options(work, code)
+    command, text = machine_command(board, name, work, nic, serial, code, through_fw_cfg)
     return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
 
 
