@@ -259,22 +259,24 @@ PLATFORM_END_MARKER = "=== SLOTINV PLATFORM END ==="
 FIELD = re.compile(r"(\S+?)=(\S*)")
 
 
+def marked_text(text, begin_marker, end_marker):
+    """(started, finished, body): whether the markers are there and what lies
+    between them, to the end of text when the end marker is missing."""
+    begin = text.find(begin_marker)
+    if begin < 0:
+        return False, False, ""
+    body = text[begin + len(begin_marker):]
+    end = body.find(end_marker)
+    return True, end >= 0, body[:end] if end >= 0 else body
+
+
 class Report:
     """The harness's lines: each a tag, its key=value fields and the hex
     lines that followed it."""
 
     def __init__(self, text, begin_marker=BEGIN_MARKER, end_marker=END_MARKER):
-        self.finished = False
         self.entries = []
-        begin = text.find(begin_marker)
-        self.started = begin >= 0
-        if not self.started:
-            return
-        body = text[begin + len(begin_marker):]
-        end = body.find(end_marker)
-        self.finished = end >= 0
-        if self.finished:
-            body = body[:end]
+        self.started, self.finished, body = marked_text(text, begin_marker, end_marker)
         for raw in body.splitlines():
             line = raw.strip()
             if not line:

@@ -83,13 +83,9 @@ class GuestReport:
         self.missing = []
         self.functions = []
         self.labels = {}  # address -> (index, acpi_index, label); "-" where absent
-        begin = text.find(BEGIN_MARKER)
-        self.started = begin >= 0
-        body = text[begin + len(BEGIN_MARKER):] if self.started else ""
-        end = body.find(END_MARKER)
-        self.finished = end >= 0
+        self.started, self.finished, body = lib.marked_text(text, BEGIN_MARKER, END_MARKER)
         current = None
-        for raw in body[:end if self.finished else len(body)].splitlines():
+        for raw in body.splitlines():
             line = raw.strip("\r\n")
             tag, _, rest = line.partition(" ")
             if tag == "hex" and current is not None:

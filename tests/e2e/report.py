@@ -61,13 +61,10 @@ def simulated_calls(trace):
 
 
 def simulated_records(images, board_path, work):
-    dump = os.path.join(work, "boardsim.dump")
-    result = subprocess.run([images.boardsim, board_path, "--dump", dump], capture_output=True,
-                            text=True, timeout=60)
-    if result.returncode != 0:
-        raise SystemExit(f"ERROR: boardsim failed on {board_path}: {result.stderr.strip()[:200]}")
-    with open(dump, "rb") as handle:
-        return lib.dump_records(handle.read())
+    try:
+        return run_qemu.simulator_records(images.boardsim, board_path, work)
+    except RuntimeError as error:
+        raise SystemExit(f"ERROR: {error} on {board_path}") from None
 
 
 def simulator_trace(images, board_path):

@@ -48,10 +48,9 @@ def firmware(build):
 def qemu_command(board, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
-    options, _ = run_qemu.scenario_options(board, name, work, nic, through_fw_cfg=True)
-    return ([run_qemu.QEMU, "-m", "512"] + options + run_qemu.console_options(serial_log(work)) +
-            run_qemu.firmware_options(work, code) +
-            ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS])
+    command, _ = run_qemu.machine_command(board, name, work, nic, serial_log(work), code,
+                                          through_fw_cfg=True, memory=512)
+    return command + ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS]
 
 
 def boot(command, work):
@@ -65,12 +64,8 @@ def boot(command, work):
 def driver_devices(board_path, work, boardsim):
     """The driver's Type 41 records for the board: (address, designation,
     instance, enabled) each, from boardsim's table."""
-    dump = os.path.join(work, "boardsim.dump")
-    subprocess.run([boardsim, board_path, "--dump", dump], capture_output=True, check=True, timeout=60)
-    with open(dump, "rb") as handle:
-        records = lib.dump_records(handle.read())
     devices = []
-    for record_type, _, record in records:
+    for record_type, _, record in run_qemu.simulator_records(boardsim, board_path, work):
         if record_type != 41:
             continue
         strings = lib.record_strings(record)
@@ -150,8 +145,8 @@ def run_scenario(name, build, nic, kernel, initrd, verbose):
     problems += run_qemu.run_dmidecode(table_path, work)
     try:
         devices = driver_devices(board_path, work, boardsim)
-    except (OSError, subprocess.SubprocessError) as error:
-        return False, problems + [f"boardsim failed: {error}"], elapsed
+    except (OSError, subprocess.SubprocessError, RuntimeError) as error:
+        return False, problems + [f"driver records not made: {error}"], elapsed
     problems += check_labels(report, devices, run_qemu.earlier_strings(board))
     if verbose:
         print(f"  linux/{name}: boot {elapsed:.1f} s, artifacts in {work}")

@@ -69,12 +69,9 @@ class Images:
 
 
 def build_volume(volume, images, scenario_text, extra_files=None):
-    boot = os.path.join(volume, "EFI", "BOOT")
-    os.makedirs(boot, exist_ok=True)
-    shutil.copyfile(images.harness, os.path.join(boot, "BOOTX64.EFI"))
+    build_report_volume(volume, images, scenario_text)
     shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
     shutil.copyfile(images.empty, os.path.join(volume, "EMPTY.EFI"))
-    write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
     for name, data in (extra_files or {}).items():
         with open(os.path.join(volume, name), "wb") as handle:
             handle.write(data)
@@ -178,22 +175,26 @@ def patched_firmware(build, with_driver=True):
     inputs = files + [OVMF_CODE, INSERT_TOOL]
     if os.path.exists(out) and all(os.path.getmtime(out) >= os.path.getmtime(p) for p in inputs):
         return out
-    partial = out + ".partial"
-    result = subprocess.run([sys.executable, INSERT_TOOL, OVMF_CODE, partial] + files,
+    # The tool writes its output whole or not at all.
+    result = subprocess.run([sys.executable, INSERT_TOOL, OVMF_CODE, out] + files,
                             capture_output=True, text=True, timeout=300)
-    if result.returncode != 0 or not os.path.exists(partial):
-        if os.path.exists(partial):
-            os.remove(partial)
+    if result.returncode != 0 or not os.path.exists(out):
         raise RuntimeError(f"ovmf_insert.py failed ({result.returncode}): "
                            f"{(result.stderr or result.stdout).strip()[:300]}")
-    os.replace(partial, out)
     return out
+
+
+def machine_command(board, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False, memory=256):
+    """(command, scenario text): the scenario's machine on the code image with
+    its serial port to serial; the caller adds what it boots from."""
+    options, text = scenario_options(board, name, work, nic, through_fw_cfg)
+    return ([QEMU, "-m", str(memory)] + options + console_options(serial) +
+            firmware_options(work, code)), text
 
 
 def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False):
     """(command, scenario text) of one boot from a FAT directory."""
-    options, text = scenario_options(board, name, work, nic, through_fw_cfg)
-    command = [QEMU, "-m", "256"] + options + console_options(serial) + firmware_options(work, code)
+    command, text = machine_command(board, name, work, nic, serial, code, through_fw_cfg)
     return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
 
 
@@ -257,7 +258,7 @@ def check_started(report, who):
     return []
 
 
-def check_setup(report, board, window_wanted, who="harness"):
+def check_setup(report, board, who="harness"):
     problems = check_started(report, who)
     if not report.started:
         return problems
@@ -268,7 +269,7 @@ def check_setup(report, board, window_wanted, who="harness"):
         problems.append(f"{who} rejected lines of its scenario")
     if lib.field_int(report.first("register-access"), "status", 1) != 0:
         problems.append("register-access protocol not installed")
-    if window_wanted:
+    if lib.window_needed(board):
         window = report.first("window")
         if window is None or window["fields"].get("result") != "backed":
             problems.append(f"sideband window not backed: {window['fields'] if window else 'no report'}")
@@ -396,16 +397,26 @@ def check_no_earlier_records(records, board):
     return problems
 
 
+def simulator_records(boardsim, board_path, work):
+    """The board simulator's table for the board file as dump_records gives
+    it, dumped to work/boardsim.dump. Raises RuntimeError when boardsim fails."""
+    dump = os.path.join(work, "boardsim.dump")
+    result = subprocess.run([boardsim, board_path, "--dump", dump], capture_output=True,
+                            text=True, timeout=60)
+    if result.returncode != 0 or not os.path.exists(dump):
+        raise RuntimeError(f"boardsim failed ({result.returncode}): "
+                           f"{(result.stderr or result.stdout).strip()[:200]}")
+    with open(dump, "rb") as handle:
+        return lib.dump_records(handle.read())
+
+
 def compare_with_simulator(records, board_path, work, images):
     if not os.path.exists(images.boardsim):
         return [f"comparison not made: board simulator {images.boardsim} not built"]
-    dump = os.path.join(work, "boardsim.dump")
-    result = subprocess.run([images.boardsim, board_path, "--dump", dump], capture_output=True,
-                            text=True, timeout=60)
-    if result.returncode != 0 or not os.path.exists(dump):
-        return [f"boardsim failed ({result.returncode}): {(result.stderr or result.stdout).strip()[:200]}"]
-    with open(dump, "rb") as handle:
-        expected = lib.dump_records(handle.read())
+    try:
+        expected = simulator_records(images.boardsim, board_path, work)
+    except RuntimeError as error:
+        return [str(error)]
     return lib.compare_inventory(records, expected)
 
 
@@ -424,7 +435,7 @@ def check_records(report, board, board_path, work, images):
 
 def check_app_boot(text, board, board_path, work, images):
     report = lib.Report(text)
-    problems = check_setup(report, board, lib.window_needed(board))
+    problems = check_setup(report, board)
     if report.started:
         problems += check_driver(report, board)
         problems += check_topology(report, board)
@@ -436,7 +447,7 @@ def check_app_boot(text, board, board_path, work, images):
 def check_firmware_boot(text, board, board_path, work, images, kind):
     """fv/ and shell/ boots: the platform driver's set-up, then the harness's report."""
     platform = lib.Report(text, lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
-    problems = check_setup(platform, board, lib.window_needed(board), "test platform driver")
+    problems = check_setup(platform, board, "test platform driver")
     if platform.started:
         problems += check_topology(platform, board)
         problems += lib.check_earlier_present(platform, board)

@@ -409,10 +409,6 @@ def _place_aligned(out, volume, offset, item):
     return target
 
 
-def free_space(volume):
-    return volume.length - volume.free_start
-
-
 def volumes_in_image(raw, where):
     """[(offset, FirmwareVolume or None)] of the volumes laid back to back from offset 0.
 
