@@ -3,7 +3,7 @@
 
 usage: report.py BUILD_DIR [--scenario NAME] [--boots N] [--from-log SERIAL_LOG]
 
-Prints the size of BUILD_DIR/uefi/SlotInventoryDxe.efi and, from one QEMU
+Prints the size of BUILD_DIR/image/SlotInventoryDxe.efi and, from one QEMU
 boot of a scenario (default the first scenario file) or the serial log of an
 earlier boot, the time stamp counter ticks each image spent in StartImage:
 the driver, the floor driver (only the firmware work any implementation must
@@ -167,7 +167,7 @@ def main():
     if args.boots < 1:
         parser.error("--boots must be at least 1")
     build = os.path.abspath(args.build)
-    driver = os.path.join(build, "uefi", "SlotInventoryDxe.efi")
+    driver = os.path.join(build, "image", "SlotInventoryDxe.efi")
     if not os.path.exists(driver):
         print(f"ERROR: {driver} not built")
         return 2

@@ -56,11 +56,11 @@ def network_device():
 
 class Images:
     def __init__(self, build):
-        uefi = os.path.join(build, "uefi")
-        self.harness = os.path.join(uefi, "SlotInventoryHarness.efi")
-        self.driver = os.path.join(uefi, "SlotInventoryDxe.efi")
-        self.empty = os.path.join(uefi, "EmptyDriver.efi")
-        self.floor = os.path.join(uefi, "FloorDriver.efi")
+        test_firmware = os.path.join(build, "tests", "uefi")
+        self.harness = os.path.join(test_firmware, "SlotInventoryHarness.efi")
+        self.driver = os.path.join(build, "image", "SlotInventoryDxe.efi")
+        self.empty = os.path.join(test_firmware, "EmptyDriver.efi")
+        self.floor = os.path.join(test_firmware, "FloorDriver.efi")
         self.boardsim = os.path.join(build, "tools", "boardsim")
         self.build = build
 
@@ -162,10 +162,9 @@ def patched_firmware(build, with_driver=True):
     the inventory driver inserted into its DXE volume, built into
     BUILD/e2e/firmware/ with the product's ovmf_insert.py once per build (again
     only when an input is newer). Returns its path; raises RuntimeError."""
-    uefi = os.path.join(build, "uefi")
-    files = [os.path.join(uefi, "SlotInventoryTestPlatform.ffs")]
+    files = [os.path.join(build, "tests", "uefi", "SlotInventoryTestPlatform.ffs")]
     if with_driver:
-        files.append(os.path.join(uefi, "SlotInventoryDxe.ffs"))
+        files.append(os.path.join(build, "image", "SlotInventoryDxe.ffs"))
     missing = [path for path in files if not os.path.exists(path)]
     if missing:
         raise RuntimeError(f"build the firmware files first; missing {', '.join(missing)}")
@@ -487,7 +486,7 @@ def run_scenario(board_path, build, images, nic, verbose, kind="app"):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("build", help="CMake build directory holding uefi/*.efi and tools/boardsim")
+    parser.add_argument("build", help="CMake build directory holding image/, tests/uefi/ and tools/boardsim")
     parser.add_argument("--scenario", action="append", help="run only this scenario (repeatable)")
     parser.add_argument("--verbose", "-v", action="store_true")
     args = parser.parse_args()

@@ -8,8 +8,8 @@
 
 #include "include/guids.h"
 #include "include/uefi_system_table.h"
-#include "uefi/test_common/config_space.cpp"
-#include "uefi/test_common/scenario.cpp"
+#include "tests/uefi/common/config_space.cpp"
+#include "tests/uefi/common/scenario.cpp"
 
 namespace {
 

@@ -1,0 +1,201 @@
+#include "tests/uefi/common/scenario.h"
+
+namespace {
+
+struct Span {
+  const CHAR8 *Data;
+  UINTN Length;
+};
+
+bool SpanEquals(Span Text, const CHAR8 *Literal) {
+  UINTN i = 0;
+  for (; i < Text.Length; i++) {
+    if (Literal[i] == 0 || Literal[i] != Text.Data[i]) {
+      return false;
+    }
+  }
+  return Literal[i] == 0;
+}
+
+bool ParseNumber(Span Text, UINT64 *Value) {
+  UINT64 base = 10;
+  UINTN at = 0;
+  if (Text.Length > 2 && Text.Data[0] == '0' && (Text.Data[1] == 'x' || Text.Data[1] == 'X')) {
+    base = 16;
+    at = 2;
+  }
+  if (at == Text.Length) {
+    return false;
+  }
+  UINT64 result = 0;
+  for (; at < Text.Length; at++) {
+    CHAR8 c = Text.Data[at];
+    UINT64 digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<UINT64>(c - '0');
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = static_cast<UINT64>(c - 'a' + 10);
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = static_cast<UINT64>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    if (result > (~0ULL - digit) / base) {
+      return false;
+    }
+    result = result * base + digit;
+  }
+  *Value = result;
+  return true;
+}
+
+// Copies text into a NUL-terminated field; false when it does not fit.
+bool CopyText(Span Text, CHAR8 *Field, UINTN FieldSize) {
+  if (Text.Length >= FieldSize) {
+    return false;
+  }
+  for (UINTN i = 0; i < Text.Length; i++) {
+    Field[i] = Text.Data[i];
+  }
+  Field[Text.Length] = 0;
+  return true;
+}
+
+bool ParseWord(Span Value, UINT32 *Word) {
+  UINT64 number;
+  if (!ParseNumber(Value, &number) || number > 0xFFFFFFFFULL) {
+    return false;
+  }
+  *Word = static_cast<UINT32>(number);
+  return true;
+}
+
+bool ParseWindow(Span Value, Scenario *Out) {
+  UINT64 device;
+  if (!ParseNumber(Value, &device) || device > 31) {
+    return false;
+  }
+  Out->HasWindow = true;
+  Out->WindowDevice = static_cast<UINT8>(device);
+  return true;
+}
+
+bool ParseLanguage(Span Value, Scenario *Out) {
+  if (SpanEquals(Value, "-")) {
+    Out->Language = LanguageAction::Delete;
+    return true;
+  }
+  if (Value.Length == 0 || !CopyText(Value, Out->PlatformLang, SCENARIO_TEXT_LIMIT)) {
+    return false;
+  }
+  Out->Language = LanguageAction::Set;
+  return true;
+}
+
+// `<type>` or `<type>:s1|s2`: strings become a NUL-separated area.
+bool ParseRecord(Span Value, Scenario *Out) {
+  if (Out->RecordCount == SCENARIO_RECORD_LIMIT) {
+    return false;
+  }
+  UINTN colon = 0;
+  while (colon < Value.Length && Value.Data[colon] != ':') {
+    colon++;
+  }
+  UINT64 type;
+  if (!ParseNumber({Value.Data, colon}, &type) || type > 0xFF) {
+    return false;
+  }
+  EarlierRecord &record = Out->Records[Out->RecordCount];
+  UINTN at = 0;
+  if (colon < Value.Length) {
+    Span strings{Value.Data + colon + 1, Value.Length - colon - 1};
+    if (strings.Length == 0 || strings.Length > SCENARIO_TEXT_LIMIT) {
+      return false;
+    }
+    bool emptyString = true;
+    for (UINTN i = 0; i < strings.Length; i++) {
+      CHAR8 c = strings.Data[i] == '|' ? 0 : strings.Data[i];
+      // An empty string would end the area early.
+      if (c == 0 && emptyString) {
+        return false;
+      }
+      emptyString = c == 0;
+      record.Strings[at++] = c;
+    }
+    if (emptyString) {
+      return false;
+    }
+    record.Strings[at++] = 0;
+  } else {
+    record.Strings[at++] = 0;
+  }
+  record.Strings[at++] = 0;
+  record.StringsLength = at;
+  record.Type = static_cast<UINT8>(type);
+  Out->RecordCount++;
+  return true;
+}
+
+bool ApplyLine(Span Key, Span Value, Scenario *Out) {
+  if (SpanEquals(Key, "name")) {
+    return CopyText(Value, Out->Name, SCENARIO_TEXT_LIMIT);
+  }
+  if (SpanEquals(Key, "socket0")) {
+    return ParseWord(Value, &Out->SocketWord[0]);
+  }
+  if (SpanEquals(Key, "socket1")) {
+    return ParseWord(Value, &Out->SocketWord[1]);
+  }
+  if (SpanEquals(Key, "window")) {
+    return ParseWindow(Value, Out);
+  }
+  if (SpanEquals(Key, "platformlang")) {
+    return ParseLanguage(Value, Out);
+  }
+  if (SpanEquals(Key, "smbios")) {
+    return ParseRecord(Value, Out);
+  }
+  if (SpanEquals(Key, "probes")) {
+    Out->Probes = SpanEquals(Value, "1");
+    return true;
+  }
+  if (SpanEquals(Key, "report")) {
+    Out->ReportOnly = SpanEquals(Value, "1");
+    return true;
+  }
+  return true;
+}
+
+void ParseLine(Span Line, Scenario *Out) {
+  while (Line.Length > 0 && (Line.Data[Line.Length - 1] == '\r' || Line.Data[Line.Length - 1] == ' ')) {
+    Line.Length--;
+  }
+  if (Line.Length == 0 || Line.Data[0] == '#') {
+    return;
+  }
+  UINTN equals = 0;
+  while (equals < Line.Length && Line.Data[equals] != '=') {
+    equals++;
+  }
+  if (equals == Line.Length) {
+    Out->RejectedLines++;
+    return;
+  }
+  Span key{Line.Data, equals};
+  Span value{Line.Data + equals + 1, Line.Length - equals - 1};
+  if (!ApplyLine(key, value, Out)) {
+    Out->RejectedLines++;
+  }
+}
+
+}  // namespace
+
+void ParseScenario(const CHAR8 *Text, UINTN Length, Scenario *Out) {
+  UINTN start = 0;
+  for (UINTN at = 0; at <= Length; at++) {
+    if (at == Length || Text[at] == '\n') {
+      ParseLine({Text + start, at - start}, Out);
+      start = at + 1;
+    }
+  }
+}
