@@ -8,7 +8,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libgtest-dev
           nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind
-          uefitool-cli librsvg2-bin libbenchmark-dev)
+          uefitool-cli librsvg2-bin libbenchmark-dev
+          nasm acpica-tools uuid-dev dpkg-dev)
 
 missing=()
 for package in "${packages[@]}"; do
