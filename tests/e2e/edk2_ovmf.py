@@ -1,0 +1,301 @@
+#!/usr/bin/env python3
+"""Builds OVMF from Debian's EDK2 source with the inventory driver added the
+way a platform adds it: the lines of platform/SlotInventoryDxe.fdf applied to
+a copy of OvmfPkgX64.fdf (lines under a volume that OVMF has go in after
+SmbiosPlatformDxe, sections it lacks, the file rule, are appended), the test
+platform's driver added the same way from its own INF and FDF lines, and
+EDK2's own build making the firmware files, volumes and flash image.
+
+usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: every configuration)
+
+Configurations: release (the driver as a binary module), debug (the same with
+asserts, heap guard, NULL-pointer detection, stack guard and freed-memory
+clearing), debug-platform (the debug firmware with the test platform's driver
+only, for the shell's load and the fault controls). Each firmware is cached
+under ${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/ by a hash of its
+inputs (the EDK2 source, the flags, the images, the INFs, the DSC and FDF as
+edited); configurations of one build target share one EDK2 workspace, so a
+change to the driver rebuilds only its firmware file and the volumes."""
+import argparse
+import fcntl
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from collections import namedtuple
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
+CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "slotinv-edk2")
+FETCH_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "fetch-edk2.sh")
+DRIVER_FDF = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxe.fdf")
+TEST_PLATFORM_FDF = os.path.join(SOURCE_DIR, "tests", "uefi", "test_platform", "SlotInventoryTestPlatform.fdf")
+PLATFORM_DSC = "OvmfPkg/OvmfPkgX64.dsc"
+PLATFORM_FDF = "OvmfPkg/OvmfPkgX64.fdf"
+# Where the platform's lines go in a volume OVMF already has.
+ANCHOR = "OvmfPkg/SmbiosPlatformDxe/SmbiosPlatformDxe.inf"
+COPY_DIR = "SlotInvOvmf"  # the copied DSC and FDF, inside the workspace
+BUILD_FLAGS = ["-a", "X64", "-t", "GCC5", "-DFD_SIZE_4MB", "-DSECURE_BOOT_ENABLE=TRUE"]
+
+# The firmware's memory protection, as a platform turns it on for a DEBUG build.
+PROTECTION_PCDS = (
+    # Guard pages after every page (bit 0) and pool (bit 1) allocation, the
+    # pool's end flush against its guard page...
+    "gEfiMdeModulePkgTokenSpaceGuid.PcdHeapGuardPropertyMask=0x03",
+    # ...of boot-services data, the type the driver allocates (bit N: type N).
+    "gEfiMdeModulePkgTokenSpaceGuid.PcdHeapGuardPageType=0x10",
+    "gEfiMdeModulePkgTokenSpaceGuid.PcdHeapGuardPoolType=0x10",
+    # Page 0 not present for the whole of DXE and the boot manager.
+    "gEfiMdeModulePkgTokenSpaceGuid.PcdNullPointerDetectionPropertyMask=0x01",
+    # A guard page below each processor's stack.
+    "gEfiMdeModulePkgTokenSpaceGuid.PcdCpuStackGuard=TRUE",
+    # Asserts on, printed and stopping the boot in a dead loop; freed memory cleared.
+    "gEfiMdePkgTokenSpaceGuid.PcdDebugPropertyMask=0x2F",
+)
+
+# A binary module: its folder in the workspace (the one its FDF lines name),
+# its INF and the files the INF lists, all from the build tree.
+Module = namedtuple("Module", "folder inf files")
+Config = namedtuple("Config", "target fdf_fragments modules pcds")
+
+
+def driver_module(build):
+    image = os.path.join(build, "image")
+    return Module("SlotInventory", os.path.join(image, "SlotInventoryDxe.inf"),
+                  [os.path.join(image, name) for name in ("SlotInventoryDxe.efi", "SlotInventoryDxe.depex")])
+
+
+def test_platform_module(build):
+    uefi = os.path.join(build, "tests", "uefi")
+    return Module("SlotInventoryTestPlatform", os.path.join(uefi, "SlotInventoryTestPlatform.inf"),
+                  [os.path.join(uefi, name) for name in
+                   ("SlotInventoryTestPlatform.efi", "SlotInventoryTestPlatform.depex")])
+
+
+def configurations(build):
+    with_driver = ([TEST_PLATFORM_FDF, DRIVER_FDF], [test_platform_module(build), driver_module(build)])
+    # Without the driver the volume still needs the driver's file rule.
+    platform_only = ([TEST_PLATFORM_FDF, DRIVER_FDF], [test_platform_module(build)])
+    return {
+        "release": Config("RELEASE", *with_driver, ()),
+        "debug": Config("DEBUG", *with_driver, PROTECTION_PCDS),
+        "debug-platform": Config("DEBUG", *platform_only, PROTECTION_PCDS),
+    }
+
+
+class BuildError(Exception):
+    pass
+
+
+# --- The platform's lines applied to OVMF's FDF -------------------------------
+
+def fragment_sections(path):
+    """{section header: [lines]} of an FDF fragment, comments and blank lines dropped."""
+    sections, current = {}, None
+    with open(path, encoding="utf-8") as handle:
+        for line in handle:
+            text = line.split("#", 1)[0].rstrip()
+            if not text.strip():
+                continue
+            if text.startswith("["):
+                current = text.strip()
+                sections.setdefault(current, [])
+            elif current is None:
+                raise BuildError(f"{path}: a line before any section: {text.strip()}")
+            else:
+                sections[current].append(text)
+    return sections
+
+
+def section_of(fdf_lines, index):
+    for line in reversed(fdf_lines[:index + 1]):
+        if line.startswith("["):
+            return line.strip()
+    return None
+
+
+def apply_fragment(fdf_lines, fragment, modules_present):
+    """Inserts the fragment's lines: under a section the FDF has, after the
+    anchor there; a section it lacks is appended whole. INF lines of modules
+    not in this configuration are left out."""
+    for header, lines in fragment.items():
+        lines = [line for line in lines
+                 if not line.lstrip().startswith("INF") or any(folder + "/" in line for folder in modules_present)]
+        if not lines:
+            continue
+        if header in (line.strip() for line in fdf_lines):
+            anchors = [i for i, line in enumerate(fdf_lines)
+                       if ANCHOR in line and section_of(fdf_lines, i) == header]
+            if not anchors:
+                raise BuildError(f"{PLATFORM_FDF}: no {ANCHOR} in {header} to add the lines after")
+            at = anchors[0] + 1
+            fdf_lines[at:at] = lines
+        else:
+            fdf_lines += ["", header] + lines
+    return fdf_lines
+
+
+def platform_fdf(edk2, config):
+    with open(os.path.join(edk2, PLATFORM_FDF), encoding="utf-8") as handle:
+        lines = handle.read().splitlines()
+    # OVMF's FDF includes files beside it by bare name; the copy lives elsewhere.
+    lines = [re.sub(r"^!include\s+([^/\s]+)$", r"!include OvmfPkg/\1", line) for line in lines]
+    present = [module.folder for module in config.modules]
+    for path in config.fdf_fragments:
+        lines = apply_fragment(lines, fragment_sections(path), present)
+    return "\n".join(lines) + "\n"
+
+
+def platform_dsc(edk2):
+    with open(os.path.join(edk2, PLATFORM_DSC), encoding="utf-8") as handle:
+        text = handle.read()
+    text, count = re.subn(r"(FLASH_DEFINITION\s*=\s*)\S+", rf"\g<1>{COPY_DIR}/OvmfPkgX64.fdf", text)
+    if count != 1:
+        raise BuildError(f"{PLATFORM_DSC}: expected one FLASH_DEFINITION, found {count}")
+    return text
+
+
+# --- The build ------------------------------------------------------------------
+
+def edk2_workspace():
+    """The fetched EDK2 source (fetching it when the cache lacks it)."""
+    result = subprocess.run(["bash", FETCH_SCRIPT], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise BuildError(f"no EDK2 source: {result.stderr.strip() or result.stdout.strip()}")
+    return result.stdout.strip().splitlines()[-1]
+
+
+def input_hash(edk2, config, fdf, dsc):
+    digest = hashlib.sha256()
+    for text in (os.path.basename(edk2), config.target, " ".join(BUILD_FLAGS), " ".join(config.pcds), fdf, dsc):
+        digest.update(text.encode() + b"\0")
+    for module in config.modules:
+        for path in [module.inf] + module.files:
+            with open(path, "rb") as handle:
+                digest.update(os.path.basename(path).encode() + b"\0" + handle.read())
+    return digest.hexdigest()[:16]
+
+
+def build_environment(edk2, workspace):
+    tools = os.path.join(edk2, "BaseTools")
+    env = dict(os.environ)
+    env.update(WORKSPACE=workspace, PACKAGES_PATH=f"{workspace}:{edk2}", EDK_TOOLS_PATH=tools,
+               CONF_PATH=os.path.join(workspace, "Conf"), PYTHON_COMMAND=sys.executable or "python3",
+               PATH=os.path.join(tools, "BinWrappers", "PosixLike") + os.pathsep + env.get("PATH", ""))
+    return env
+
+
+def prepare_workspace(edk2, workspace, config, fdf, dsc):
+    conf = os.path.join(workspace, "Conf")
+    os.makedirs(conf, exist_ok=True)
+    for name in ("target", "tools_def", "build_rule"):
+        target = os.path.join(conf, f"{name}.txt")
+        if not os.path.exists(target):
+            shutil.copyfile(os.path.join(edk2, "BaseTools", "Conf", f"{name}.template"), target)
+    copy = os.path.join(workspace, COPY_DIR)
+    os.makedirs(copy, exist_ok=True)
+    for name, text in (("OvmfPkgX64.fdf", fdf), ("OvmfPkgX64.dsc", dsc)):
+        with open(os.path.join(copy, name), "w", encoding="utf-8") as handle:
+            handle.write(text)
+    for module in config.modules:
+        folder = os.path.join(workspace, module.folder)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for path in [module.inf] + module.files:
+            shutil.copyfile(path, os.path.join(folder, os.path.basename(path)))
+
+
+def run_build(edk2, workspace, config, log_path):
+    command = (["build", "-p", f"{COPY_DIR}/OvmfPkgX64.dsc", "-b", config.target, "-n", str(os.cpu_count() or 2)]
+               + BUILD_FLAGS + [option for pcd in config.pcds for option in ("--pcd", pcd)])
+    with open(log_path, "w", encoding="utf-8") as log:
+        log.write(" ".join(command) + "\n")
+        log.flush()
+        result = subprocess.run(command, cwd=workspace, env=build_environment(edk2, workspace),
+                                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    if result.returncode != 0:
+        with open(log_path, encoding="utf-8", errors="replace") as log:
+            tail = "".join(log.readlines()[-15:])
+        raise BuildError(f"EDK2 build failed ({result.returncode}), see {log_path}:\n{tail}")
+    return os.path.join(workspace, "Build", "OvmfX64", f"{config.target}_GCC5")
+
+
+def firmware(build, name):
+    """Builds configuration name, or finds it in the cache. Returns a dict:
+    code, vars (flash images), ffs (EDK2's firmware file of each module, by
+    INF base name), log, seconds, cached."""
+    config = configurations(build)[name]
+    missing = [path for module in config.modules for path in [module.inf] + module.files
+               if not os.path.exists(path)]
+    if missing:
+        raise BuildError(f"build the images first; missing {', '.join(missing)}")
+    edk2 = edk2_workspace()
+    fdf, dsc = platform_fdf(edk2, config), platform_dsc(edk2)
+    out = os.path.join(CACHE, "firmware", f"{name}-{input_hash(edk2, config, fdf, dsc)}")
+    result = {"code": os.path.join(out, "OVMF_CODE.fd"), "vars": os.path.join(out, "OVMF_VARS.fd"),
+              "log": os.path.join(out, "build.log"), "ffs": {}, "seconds": 0.0, "cached": True}
+    for module in config.modules:
+        base = os.path.splitext(os.path.basename(module.inf))[0]
+        result["ffs"][base] = os.path.join(out, f"{base}.ffs")
+    workspace = os.path.join(CACHE, "workspace", config.target.lower())
+    os.makedirs(workspace, exist_ok=True)
+    with open(os.path.join(workspace, ".lock"), "w") as lock:
+        # One build per workspace at a time; a second caller then finds the cache filled.
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(os.path.join(out, ".complete")):
+            return result
+        started = time.monotonic()
+        partial = out + ".partial"
+        shutil.rmtree(partial, ignore_errors=True)
+        os.makedirs(partial)
+        prepare_workspace(edk2, workspace, config, fdf, dsc)
+        output = run_build(edk2, workspace, config, os.path.join(partial, "build.log"))
+        for image in ("OVMF_CODE.fd", "OVMF_VARS.fd"):
+            shutil.copyfile(os.path.join(output, "FV", image), os.path.join(partial, image))
+        for base, path in result["ffs"].items():
+            made = [os.path.join(root, entry) for root, _, entries in os.walk(os.path.join(output, "FV", "Ffs"))
+                    for entry in entries if entry.endswith(".ffs") and root.endswith(base)]
+            if len(made) != 1:
+                raise BuildError(f"expected one firmware file of {base} in {output}/FV/Ffs, found {len(made)}")
+            shutil.copyfile(made[0], os.path.join(partial, os.path.basename(path)))
+        open(os.path.join(partial, ".complete"), "w").close()
+        os.replace(partial, out)
+        # Earlier firmware of this configuration, and failed attempts, are stale now.
+        stale = re.compile(rf"^{re.escape(name)}-[0-9a-f]{{16}}(\.partial)?$")
+        for entry in os.listdir(os.path.dirname(out)):
+            if stale.match(entry) and entry != os.path.basename(out):
+                shutil.rmtree(os.path.join(os.path.dirname(out), entry), ignore_errors=True)
+        result.update(seconds=time.monotonic() - started, cached=False)
+    return result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", help="CMake build directory holding image/ and tests/uefi/")
+    parser.add_argument("configs", nargs="*", help="release, debug, debug-platform (default: all)")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    known = configurations(build)
+    unknown = [name for name in args.configs if name not in known]
+    if unknown:
+        print(f"edk2_ovmf.py: unknown configuration {', '.join(unknown)}; known: {', '.join(known)}",
+              file=sys.stderr)
+        return 2
+    failed = 0
+    for name in args.configs or known:
+        try:
+            made = firmware(build, name)
+        except (BuildError, OSError) as error:
+            print(f"edk2 build {name}: FAIL: {error}")
+            failed += 1
+            continue
+        how = "cached" if made["cached"] else f"built in {made['seconds']:.0f} s"
+        print(f"edk2 build {name}: {how}: {made['code']}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
