@@ -9,7 +9,7 @@ if(NOT SANITIZE)
                      $<TARGET_FILE:boardsim> ${CMAKE_SOURCE_DIR}/boards/default.json --dmidecode)
   else()
     add_test(NAME boardsim_default_board_is_clean_under_memcheck
-             COMMAND sh -c "echo valgrind is not installed; exit 77")
+             COMMAND sh -c "echo SKIP: valgrind is not installed; exit 77")
     set_tests_properties(boardsim_default_board_is_clean_under_memcheck
                          PROPERTIES SKIP_RETURN_CODE 77)
   endif()

@@ -208,10 +208,22 @@ def earlier_record_count(board):
     return count + len(qemu.get("smbiosType9", []))
 
 
+def phase_records(report, phase):
+    """The "record" lines that follow "records phase=PHASE", up to the next phase."""
+    found, inside = [], False
+    for entry in report.entries:
+        if entry["tag"] == "records":
+            inside = entry["fields"].get("phase") == phase
+        elif inside and entry["tag"] == "record":
+            found.append(entry)
+    return found
+
+
 def check_earlier_present(report, board):
-    """The platform driver's view of the table, just before the driver may be
-    dispatched: purging proves something only if every earlier record is there."""
-    present = sum(1 for entry in report.all("record") if field_int(entry, "type", 0) in (9, 41))
+    """The table as the test platform left it, just before the driver may run:
+    purging proves something only if every earlier record is there."""
+    present = sum(1 for entry in phase_records(report, "platform")
+                  if field_int(entry, "type", 0) in (9, 41))
     wanted = earlier_record_count(board)
     if present != wanted:
         return [f"{present} Type 9/41 records in the table before the driver, {wanted} expected"]
@@ -242,9 +254,9 @@ def check_origin(report, kind):
     return []
 
 
-def raw_smbios_structure(record_type, formatted, strings):
+def raw_smbios_structure(record_type, formatted, strings, handle=0):
     """One SMBIOS structure: formatted bytes after the header, then strings."""
-    body = bytes([record_type, 4 + len(formatted), 0x00, 0x00]) + bytes(formatted)
+    body = struct.pack("<BBH", record_type, 4 + len(formatted), handle) + bytes(formatted)
     area = b"".join(text.encode("ascii") + b"\0" for text in strings)
     return body + (area + b"\0" if area else b"\0\0")
 

@@ -30,6 +30,9 @@ OVMF_VARS = os.environ.get("OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd")
 INSERT_TOOL = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "firmware", "ovmf_insert.py")
 BOOT_TIMEOUT = int(os.environ.get("QEMU_BOOT_TIMEOUT", "60"))
 WINDOW_DEVICE = 0x10  # bus-0 slot of the shared-memory device backing the sideband window
+# OVMF adds QEMU's structures under their own handles and drops one whose handle
+# is taken, so raw records count up from a handle QEMU never gives its own.
+RAW_TYPE9_HANDLE = 0x9000
 DMIDECODE_COMPLAINTS = ("<OUT OF SPEC>", "<BAD INDEX>", "<TRUNCATED>", "Invalid", "Wrong",
                         "Unknown", "Bad ", "truncated")
 
@@ -109,10 +112,11 @@ def smbios_options(qemu, work):
     if slots:
         path = os.path.join(work, "type9.bin")
         with open(path, "wb") as handle:
-            for designation in slots:
+            for i, designation in enumerate(slots):
                 # Slot fields after the designation: PCIe x8, 8x, available, long, id 0x63.
                 formatted = bytes([1, 0xB5, 0x0B, 3, 4, 0x63, 0, 0x04, 0, 0, 0, 0, 0])
-                handle.write(lib.raw_smbios_structure(9, formatted, [designation]))
+                handle.write(lib.raw_smbios_structure(9, formatted, [designation],
+                                                      RAW_TYPE9_HANDLE + i))
         options += ["-smbios", f"file={path}"]
     return options
 
@@ -438,6 +442,7 @@ def check_app_boot(text, board, board_path, work, images):
     if report.started:
         problems += check_driver(report, board)
         problems += check_topology(report, board)
+        problems += lib.check_earlier_present(report, board)
         problems += check_package_list(report)
         problems += check_records(report, board, board_path, work, images)
     return problems

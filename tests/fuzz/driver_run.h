@@ -156,6 +156,38 @@ class DistinctTableDecoder {
   uint64_t decoded_ = 0;
 };
 
+// A fault sweep's judge: every run checked for soundness and its distinct
+// tables decoded by dmidecode, with totals over the whole suite.
+class SweepTally {
+ public:
+  explicit SweepTally(const std::string &name) : decoder_(name) {}
+
+  // The problems with the run, "" when it is sound and decodes cleanly.
+  std::string Check(const DriverRun &run) {
+    size_t counted = 0;
+    std::string problem = CheckRunIsSound(run, &counted);
+    std::string decoded = decoder_.Check(run.dump, counted);
+    runs++;
+    faults += run.faultsInjected;
+    records += run.added.size();
+    structures += counted;
+    if (problem.empty()) return decoded;
+    return decoded.empty() ? problem : problem + "\n" + decoded;
+  }
+
+  std::string Summary() const {
+    return std::to_string(runs) + " runs, " + std::to_string(faults) + " faults injected, " +
+           std::to_string(records) + " driver records and " + std::to_string(structures) +
+           " structures checked, " + std::to_string(decoder_.Decoded()) +
+           " distinct tables decoded by dmidecode";
+  }
+
+  uint64_t runs = 0, faults = 0, records = 0, structures = 0;
+
+ private:
+  DistinctTableDecoder decoder_;
+};
+
 // A record's formatted area without the fields a run may legitimately vary
 // in: the handle the table assigned and the designation's string number.
 inline std::vector<uint8_t> Shape(const sim::SmbiosRecord &record) {

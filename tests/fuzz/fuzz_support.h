@@ -1,5 +1,6 @@
 // Helpers shared by the fuzz targets: a front-to-back reader over the input,
-// so that seed files can be written by hand, and a way to stop on a finding.
+// so that seed files can be written by hand, a way to stop on a finding, and
+// one firmware model for targets that need no fresh one per input.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,9 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "base/firmware_services.h"
+#include "sim/firmware.h"
 
 namespace fuzz {
 
@@ -33,6 +37,17 @@ class ByteReader {
   size_t size_;
   size_t at_ = 0;
 };
+
+// One firmware model for the whole process, its boot services the driver's:
+// targets that only allocate need no fresh one per input.
+inline sim::Firmware &ProcessFirmware() {
+  static sim::Firmware *firmware = [] {
+    auto *created = new sim::Firmware();
+    gBootServices = created->BootServices();
+    return created;
+  }();
+  return *firmware;
+}
 
 // A finding: say what broke and stop, so that libFuzzer keeps the input.
 [[noreturn]] inline void Finding(const std::string &what) {

@@ -49,15 +49,6 @@ std::optional<std::string> ModelPick(const std::string &supported,
   return std::nullopt;
 }
 
-sim::Firmware &Environment() {
-  static sim::Firmware *firmware = [] {
-    auto *created = new sim::Firmware();
-    gBootServices = created->BootServices();
-    return created;
-  }();
-  return *firmware;
-}
-
 // A NUL-terminated copy in a heap block of exactly its size.
 std::unique_ptr<CHAR8[]> Exact(const std::string &text) {
   std::unique_ptr<CHAR8[]> copy(new CHAR8[text.size() + 1]);
@@ -69,7 +60,7 @@ std::unique_ptr<CHAR8[]> Exact(const std::string &text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  sim::Firmware &firmware = Environment();
+  sim::Firmware &firmware = fuzz::ProcessFirmware();
   fuzz::ByteReader in(data, size);
   uint8_t flags = in.Byte();
   std::vector<std::string> pieces(1);

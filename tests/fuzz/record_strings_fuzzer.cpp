@@ -116,19 +116,10 @@ Expected ModelReplace(const Buffer &record, uint64_t number, const std::u16strin
   return {EFI_SUCCESS, result};
 }
 
-sim::Firmware &Environment() {
-  static sim::Firmware *firmware = [] {
-    auto *created = new sim::Firmware();
-    gBootServices = created->BootServices();
-    return created;
-  }();
-  return *firmware;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  sim::Firmware &firmware = Environment();
+  sim::Firmware &firmware = fuzz::ProcessFirmware();
   fuzz::ByteReader in(data, size);
   uint8_t flags = in.Byte();
   uint64_t number = (flags & 0x01) ? in.Word64() : in.Byte();

@@ -83,11 +83,7 @@ int RiserOf(const sim::SmbiosRecord &record) {
 }
 
 // Totals over the whole suite, shown when it ends.
-struct Totals {
-  uint64_t runs = 0, faults = 0, records = 0, structures = 0;
-};
-Totals gTotals;
-reliability::DistinctTableDecoder gDecoder("allocation_fault_sweep");
+reliability::SweepTally gTally("allocation_fault_sweep");
 
 class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
  protected:
@@ -97,14 +93,7 @@ class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
       simulated.firmware.faults.Clear();
       if (arm) arm(simulated.firmware.faults);
     });
-    size_t structures = 0;
-    std::string problem = reliability::CheckRunIsSound(run, &structures);
-    EXPECT_EQ(problem, "");
-    EXPECT_EQ(gDecoder.Check(run.dump, structures), "");
-    gTotals.runs++;
-    gTotals.faults += run.faultsInjected;
-    gTotals.records += run.added.size();
-    gTotals.structures += structures;
+    EXPECT_EQ(gTally.Check(run), "");
     return run;
   }
 
@@ -155,13 +144,10 @@ class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
   }
 
   void TearDown() override {
-    std::cout << "[ totals   ] after " << GetParam().name << ": " << gTotals.runs << " runs, "
-              << gTotals.faults << " faults injected, " << gTotals.records << " driver records and "
-              << gTotals.structures << " structures checked, " << gDecoder.Decoded()
-              << " distinct tables decoded by dmidecode\n";
-    RecordProperty("runs", std::to_string(gTotals.runs));
-    RecordProperty("faults_injected", std::to_string(gTotals.faults));
-    RecordProperty("records_checked", std::to_string(gTotals.records));
+    std::cout << "[ totals   ] after " << GetParam().name << ": " << gTally.Summary() << "\n";
+    RecordProperty("runs", std::to_string(gTally.runs));
+    RecordProperty("faults_injected", std::to_string(gTally.faults));
+    RecordProperty("records_checked", std::to_string(gTally.records));
   }
 
   sim::Board board_;

@@ -93,6 +93,13 @@ class Driver : public ::testing::Test {
     return added;
   }
 
+  // The records a checked run on board adds, for tests that need nothing else of the run.
+  std::vector<Bytes> AddedBy(const sim::Board &board) {
+    sim::SimulatedBoard simulated(board);
+    Run(simulated);
+    return AddedBytes(simulated);
+  }
+
   std::vector<uint16_t> SlotIds(const sim::SimulatedBoard &simulated) {
     std::vector<uint16_t> ids;
     for (const sim::SmbiosRecord &record : simulated.AddedRecords())
@@ -162,10 +169,7 @@ TEST_F(Driver, RiserOneTwoSlotCardWithACardOnlyInTheSecondSlot) {
   board.riser1 = 5;
   board.bridges = {{0x17, 0, 0x20}, {0x5D, 2, 0x21}};
   board.devices = {{0x21, 0, 0}};
-  sim::SimulatedBoard simulated(board);
-  Run(simulated);
-
-  std::vector<Bytes> added = AddedBytes(simulated);
+  std::vector<Bytes> added = AddedBy(board);
   ASSERT_EQ(added.size(), 2u + 2u + 5u);
   EXPECT_EQ(added[2], Slot(2, 1, true, false, 0x17, 0x00, "Riser 1, slot 1"));
   EXPECT_EQ(added[3], Slot(3, 3, false, true, 0x5D, 0x10, "Riser 1, slot 2"));
@@ -176,10 +180,7 @@ TEST_F(Driver, RiserTwoThreeSlotCardWiring) {
   board.riser2 = 3;
   board.bridges = {{0xAE, 2, 0x30}, {0xAE, 0, 0x31}, {0x85, 0, 0x32}};
   board.devices = {{0x31, 0, 0}};
-  sim::SimulatedBoard simulated(board);
-  Run(simulated);
-
-  std::vector<Bytes> added = AddedBytes(simulated);
+  std::vector<Bytes> added = AddedBy(board);
   ASSERT_EQ(added.size(), 2u + 3u + 5u);
   EXPECT_EQ(added[2], Slot(2, 4, false, false, 0xAE, 0x10, "Riser 2, slot 1"));
   EXPECT_EQ(added[3], Slot(3, 5, false, true, 0xAE, 0x00, "Riser 2, slot 2"));
@@ -200,9 +201,7 @@ TEST_F(Driver, RiserThreeIdentifiersChooseNoneTwoOrOneSlot) {
   }
   sim::Board board = BaseBoard();
   board.riser3 = 2;
-  sim::SimulatedBoard simulated(board);
-  Run(simulated);
-  EXPECT_EQ(AddedBytes(simulated)[2], Slot(2, 7, true, false, 0xD7, 0x00, "Riser 3, slot 1"));
+  EXPECT_EQ(AddedBy(board)[2], Slot(2, 7, true, false, 0xD7, 0x00, "Riser 3, slot 1"));
 }
 
 // Each identification reads the ownership and the configuration word of eight pads.
@@ -266,9 +265,7 @@ TEST_F(Driver, WithoutTheStringPackageRecordsAreBuiltWithoutStrings) {
 TEST_F(Driver, NetworkControllerAbsentBehindItsRootPort) {
   sim::Board board = BaseBoard();
   board.bridges = {{0x3A, 1, 0x44}};
-  sim::SimulatedBoard simulated(board);
-  Run(simulated);
-  std::vector<Bytes> added = AddedBytes(simulated);
+  std::vector<Bytes> added = AddedBy(board);
   EXPECT_EQ(added[3], Device(3, 0x05, 1, 0x44, 0x00, "Intel I350"));
   EXPECT_EQ(added[4], Device(4, 0x05, 2, 0x44, 0x01, "Intel I350"));
 }
@@ -277,9 +274,7 @@ TEST_F(Driver, SecondNetworkPortIsEnabledByTheFirstFunctionAnswering) {
   sim::Board board = BaseBoard();
   board.bridges = {{0x3A, 1, 0x44}};
   board.devices = {{0x44, 0, 0}};  // function 1 does not answer
-  sim::SimulatedBoard simulated(board);
-  Run(simulated);
-  std::vector<Bytes> added = AddedBytes(simulated);
+  std::vector<Bytes> added = AddedBy(board);
   EXPECT_EQ(added[3][5], 0x85);
   EXPECT_EQ(added[4][5], 0x85);
 }

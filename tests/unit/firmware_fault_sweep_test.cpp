@@ -57,11 +57,7 @@ const Service kServices[] = {
 
 const char *const kBoardFiles[] = {"default", "earlier-records", "no-risers", "riser-ids/ids-3"};
 
-struct Totals {
-  uint64_t runs = 0, faults = 0, records = 0;
-};
-Totals gTotals;
-reliability::DistinctTableDecoder gDecoder("firmware_fault_sweep");
+reliability::SweepTally gTally("firmware_fault_sweep");
 
 class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
  protected:
@@ -75,13 +71,10 @@ class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
   }
 
   void TearDown() override {
-    std::cout << "[ totals   ] after " << GetParam() << ": " << gTotals.runs << " runs, "
-              << gTotals.faults << " faults injected, " << gTotals.records
-              << " driver records checked, " << gDecoder.Decoded()
-              << " distinct tables decoded by dmidecode\n";
-    RecordProperty("runs", std::to_string(gTotals.runs));
-    RecordProperty("faults_injected", std::to_string(gTotals.faults));
-    RecordProperty("records_checked", std::to_string(gTotals.records));
+    std::cout << "[ totals   ] after " << GetParam() << ": " << gTally.Summary() << "\n";
+    RecordProperty("runs", std::to_string(gTally.runs));
+    RecordProperty("faults_injected", std::to_string(gTally.faults));
+    RecordProperty("records_checked", std::to_string(gTally.records));
   }
 
   DriverRun Run(const std::function<void(sim::SimulatedBoard &)> &arm) {
@@ -89,12 +82,7 @@ class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
       simulated.firmware.faults.Clear();
       if (arm) arm(simulated);
     });
-    size_t structures = 0;
-    EXPECT_EQ(reliability::CheckRunIsSound(run, &structures), "");
-    EXPECT_EQ(gDecoder.Check(run.dump, structures), "");
-    gTotals.runs++;
-    gTotals.faults += run.faultsInjected;
-    gTotals.records += run.added.size();
+    EXPECT_EQ(gTally.Check(run), "");
     return run;
   }
 

@@ -8,6 +8,7 @@
 #include "base/strings.h"
 #include "entry/startup.h"
 #include "sim/firmware.h"
+#include "tests/unit/unit_support.h"
 
 namespace {
 
@@ -17,11 +18,7 @@ class Primitives : public ::testing::Test {
     ResetDriverState();
     gBootServices = firmware.BootServices();
   }
-  void TearDown() override {
-    EXPECT_TRUE(firmware.pool.Errors().empty());
-    EXPECT_EQ(firmware.pool.Outstanding(), 0u) << firmware.pool.LeakReport();
-    ResetDriverState();
-  }
+  void TearDown() override { test::ExpectPoolCleanAndReset(firmware); }
   sim::Firmware firmware;
 };
 

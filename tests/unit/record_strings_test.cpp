@@ -8,6 +8,7 @@
 #include "base/firmware_services.h"
 #include "base/memory.h"
 #include "sim/firmware.h"
+#include "tests/unit/unit_support.h"
 
 using namespace std::string_literals;
 
@@ -27,9 +28,7 @@ class RecordStringsTest : public ::testing::Test {
   }
   void TearDown() override {
     gBootServices->FreePool(record);
-    EXPECT_EQ(fw.pool.Outstanding(), 0u) << fw.pool.LeakReport();
-    EXPECT_TRUE(fw.pool.Errors().empty());
-    ForgetFirmwareServices();
+    test::ExpectPoolCleanAndReset(fw);
   }
 
   void Prepare(UINT8 type, UINT8 length) {

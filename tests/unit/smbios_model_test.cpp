@@ -8,18 +8,13 @@
 #include "include/smbios_entry_point.h"
 #include "sim/firmware.h"
 #include "sim/smbios_table.h"
+#include "tests/unit/unit_support.h"
 
 namespace {
 
+// One formatted byte naming string 1.
 std::vector<uint8_t> Record(uint8_t type, const std::vector<std::string> &strings) {
-  std::vector<uint8_t> bytes = {type, 5, 0xFE, 0xFF, 1};
-  for (const std::string &text : strings) {
-    bytes.insert(bytes.end(), text.begin(), text.end());
-    bytes.push_back(0);
-  }
-  if (strings.empty()) bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
+  return test::RawRecord(type, {1}, strings);
 }
 
 class SmbiosModel : public ::testing::Test {

@@ -14,18 +14,12 @@
 #include "sim/smbios_table.h"
 #include "smbios/table_access.h"
 #include "tests/scratch_directory.h"
+#include "tests/unit/unit_support.h"
 
 namespace {
 
-std::vector<uint8_t> Record(uint8_t type, std::vector<std::string> strings = {}) {
-  std::vector<uint8_t> bytes = {type, 4, 0xFE, 0xFF};
-  for (const std::string &text : strings) {
-    bytes.insert(bytes.end(), text.begin(), text.end());
-    bytes.push_back(0);
-  }
-  if (strings.empty()) bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
+std::vector<uint8_t> Record(uint8_t type, const std::vector<std::string> &strings = {}) {
+  return test::RawRecord(type, {}, strings);
 }
 
 class TableAccess : public ::testing::Test {
@@ -34,10 +28,7 @@ class TableAccess : public ::testing::Test {
     ResetDriverState();
     gBootServices = firmware.BootServices();
   }
-  void TearDown() override {
-    EXPECT_EQ(firmware.pool.Outstanding(), 0u) << firmware.pool.LeakReport();
-    ResetDriverState();
-  }
+  void TearDown() override { test::ExpectPoolCleanAndReset(firmware); }
   void Fill(std::vector<uint8_t> types) {
     for (uint8_t type : types) ASSERT_EQ(table.AddRecord(Record(type)), EFI_SUCCESS);
     handles.clear();

@@ -14,6 +14,7 @@
 #include "include/guids.h"
 #include "sim/hii_database.h"
 #include "sim/variable_store.h"
+#include "tests/unit/unit_support.h"
 
 namespace {
 
@@ -23,12 +24,7 @@ class LanguageTest : public ::testing::Test {
     gBootServices = fw.BootServices();
     gRuntimeServices = fw.RuntimeServices();
   }
-  void TearDown() override {
-    EXPECT_EQ(fw.pool.Outstanding(), 0u) << fw.pool.LeakReport();
-    EXPECT_TRUE(fw.pool.Errors().empty());
-    ForgetFirmwareServices();
-    ForgetHiiState();
-  }
+  void TearDown() override { test::ExpectPoolCleanAndReset(fw); }
   // The chosen code as text, or "(none)"; the buffer is released here.
   std::string Pick(const char *supported, const std::vector<const char *> &candidates) {
     CHAR8 *best = PickBestLanguage(supported, candidates.data(), candidates.size());

@@ -11,6 +11,7 @@
 #include "hii_package_builder.h"
 #include "include/guids.h"
 #include "sim/hii_database.h"
+#include "tests/unit/unit_support.h"
 
 namespace {
 
@@ -77,12 +78,7 @@ class StringRegistrationTest : public ::testing::Test {
     gHiiDatabase = hii.DatabaseProtocol();
     driverHandle = fw.CreateHandle();
   }
-  void TearDown() override {
-    EXPECT_EQ(fw.pool.Outstanding(), 0u) << fw.pool.LeakReport();
-    EXPECT_TRUE(fw.pool.Errors().empty());
-    ForgetFirmwareServices();
-    ForgetHiiState();
-  }
+  void TearDown() override { test::ExpectPoolCleanAndReset(fw); }
   EFI_HII_HANDLE Register(const std::vector<const UINT8 *> &arrays) {
     return RegisterStringPackages(SLOT_INVENTORY_DRIVER_FILE_GUID, driverHandle, arrays.data(),
                                   arrays.size());
