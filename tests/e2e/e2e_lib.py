@@ -163,8 +163,11 @@ def scenario_text(board, name, window_device):
 
 # How a scenario's driver reaches the firmware: loaded by the harness ("app"),
 # dispatched by the DXE core from the patched firmware volume ("fv"), or loaded
-# by the UEFI shell's `load` from a startup.nsh ("shell").
-BOOT_KINDS = ("app", "fv", "shell")
+# by the UEFI shell's `load` from a startup.nsh ("shell"); then the same on
+# OVMF built from EDK2's source with the driver in its platform build:
+# dispatched in a RELEASE ("edk2") and a DEBUG build with memory protection
+# ("edk2-debug"), and loaded by the DEBUG build's shell ("edk2-debug-shell").
+BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell")
 # The fw_cfg file the test platform's DXE driver reads its scenario from.
 FW_CFG_SCENARIO = "opt/slotinv/scenario"
 PLATFORM_FILE_GUID = "6018BF80-8B30-4353-B469-A8B389F108EE"
@@ -259,6 +262,84 @@ def raw_smbios_structure(record_type, formatted, strings, handle=0):
     body = struct.pack("<BBH", record_type, 4 + len(formatted), handle) + bytes(formatted)
     area = b"".join(text.encode("ascii") + b"\0" for text in strings)
     return body + (area + b"\0" if area else b"\0\0")
+
+
+# --- A DEBUG firmware's log (I/O port 0x402) and its exception dump ------------
+
+PCI_ENUMERATION_COMPLETE_GUID = "30CFE3E7-3DE1-4586-BE20-DEABA1B3B793"
+# OVMF's SMBIOS producer, SmbiosPlatformDxe: QEMU's own records.
+SMBIOS_PRODUCER_FILE_GUID = "4110465D-5FF3-4F4B-B580-24ED0D06747A"
+# CPU exception handlers print on the serial port, the DXE core's asserts in its log.
+EXCEPTION_MARK = "!!!! X64 Exception"
+ASSERT_LINE = re.compile(r"^ASSERT[ _(].*$", re.MULTILINE)
+LOADING_FILE = re.compile(r"^Loading driver ([0-9A-Fa-f-]{36})\s*$")
+LOADED_AT = re.compile(r"^Loading driver at 0x([0-9A-Fa-f]+) ")
+START_FAILED = re.compile(r"^Error: Image at\s+(?:0x)?([0-9A-Fa-f]+) start failed: (.*)$")
+
+
+def firmware_fault(log, serial):
+    """The first assert or CPU exception a DEBUG firmware reported, or None."""
+    at = serial.find(EXCEPTION_MARK)
+    if at >= 0:
+        return serial[at:].splitlines()[0].strip()
+    match = ASSERT_LINE.search(log)
+    return match.group(0).strip() if match else None
+
+
+def exception_dump(serial):
+    """(type, CR2, image base) of the first CPU exception on the serial port,
+    each None where the dump does not say."""
+    at = serial.find(EXCEPTION_MARK)
+    if at < 0:
+        return None, None, None
+    dump = serial[at:]
+    kind = re.match(r"!!!! X64 Exception Type - ([0-9A-Fa-f]+)", dump)
+    cr2 = re.search(r"CR2\s+-\s+([0-9A-Fa-f]+)", dump)
+    base = re.search(r"ImageBase=([0-9A-Fa-f]+)", dump)
+    return tuple(int(match.group(1), 16) if match else None for match in (kind, cr2, base))
+
+
+def check_dispatch(lines):
+    """The DXE core's order, read from its log: the driver loaded once, after
+    PCI enumeration completed and after OVMF's SMBIOS producer added its
+    records, and its entry point not reported as failed."""
+    loads = [(i, match.group(1).upper()) for i, match in
+             ((i, LOADING_FILE.match(line)) for i, line in enumerate(lines)) if match]
+    ours = [i for i, guid in loads if guid == DRIVER_FILE_GUID]
+    if len(ours) != 1:
+        return [f"the DXE core loaded the driver {len(ours)} times"]
+    at = ours[0]
+    problems = []
+    complete = [i for i, line in enumerate(lines)
+                if line.upper().startswith(f"INSTALLPROTOCOLINTERFACE: {PCI_ENUMERATION_COMPLETE_GUID} ")]
+    if not complete or complete[0] > at:
+        problems.append("driver loaded before PCI enumeration completed")
+    producer = [i for i, guid in loads if guid == SMBIOS_PRODUCER_FILE_GUID]
+    following = [i for i, _ in loads if producer and i > producer[0]]
+    end = following[0] if following else len(lines)
+    if not producer or end > at or not any(line.startswith("SmbiosAdd: Smbios type")
+                                          for line in lines[producer[0]:end]):
+        problems.append("driver loaded before OVMF's SMBIOS producer added its records")
+    base = next((int(match.group(1), 16) for match in map(LOADED_AT.match, lines[at + 1:at + 8]) if match), None)
+    if base is None:
+        problems.append("no load address follows the driver's loading line")
+    for match in filter(None, map(START_FAILED.match, lines)):
+        if int(match.group(1), 16) == base:
+            problems.append(f"the driver's entry point failed: {match.group(2).strip()}")
+    return problems
+
+
+def check_debug_log(log, serial, arrival):
+    """Problems a DEBUG boot shows: any assert or CPU exception; for a driver
+    dispatched from the volume ("fv"), the dispatch order and its status."""
+    if not log:
+        return ["no debug log on I/O port 0x402"]
+    problems = [f"assert: {match.group(0).strip()}" for match in ASSERT_LINE.finditer(log)][:3]
+    if EXCEPTION_MARK in serial:
+        problems.append(f"CPU exception: {firmware_fault('', serial)}")
+    if arrival == "fv":
+        problems += check_dispatch([line.rstrip() for line in log.splitlines()])
+    return problems
 
 
 # --- The harness's serial report -------------------------------------------

@@ -188,6 +188,18 @@ def build_environment(edk2, workspace):
     return env
 
 
+def write_if_changed(path, data):
+    """EDK2 regenerates every module's makefile, and so recompiles everything,
+    when a platform file is newer than its last build: unchanged files keep
+    their time."""
+    if os.path.exists(path):
+        with open(path, "rb") as handle:
+            if handle.read() == data:
+                return
+    with open(path, "wb") as handle:
+        handle.write(data)
+
+
 def prepare_workspace(edk2, workspace, config, fdf, dsc):
     conf = os.path.join(workspace, "Conf")
     os.makedirs(conf, exist_ok=True)
@@ -198,14 +210,13 @@ def prepare_workspace(edk2, workspace, config, fdf, dsc):
     copy = os.path.join(workspace, COPY_DIR)
     os.makedirs(copy, exist_ok=True)
     for name, text in (("OvmfPkgX64.fdf", fdf), ("OvmfPkgX64.dsc", dsc)):
-        with open(os.path.join(copy, name), "w", encoding="utf-8") as handle:
-            handle.write(text)
+        write_if_changed(os.path.join(copy, name), text.encode())
     for module in config.modules:
         folder = os.path.join(workspace, module.folder)
-        shutil.rmtree(folder, ignore_errors=True)
-        os.makedirs(folder)
+        os.makedirs(folder, exist_ok=True)
         for path in [module.inf] + module.files:
-            shutil.copyfile(path, os.path.join(folder, os.path.basename(path)))
+            with open(path, "rb") as handle:
+                write_if_changed(os.path.join(folder, os.path.basename(path)), handle.read())
 
 
 def run_build(edk2, workspace, config, log_path):

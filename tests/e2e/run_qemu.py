@@ -18,9 +18,11 @@ import shutil
 import subprocess
 import sys
 import time
+from collections import namedtuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e_lib as lib  # noqa: E402
+import edk2_ovmf  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCENARIO_DIR = os.path.join(HERE, "scenarios")
@@ -64,11 +66,39 @@ class Images:
         self.driver = os.path.join(build, "image", "SlotInventoryDxe.efi")
         self.empty = os.path.join(test_firmware, "EmptyDriver.efi")
         self.floor = os.path.join(test_firmware, "FloorDriver.efi")
+        self.test_firmware = test_firmware
         self.boardsim = os.path.join(build, "tools", "boardsim")
         self.build = build
 
     def missing(self):
         return [path for path in (self.harness, self.driver, self.empty) if not os.path.exists(path)]
+
+
+# The boots on firmware that carries the test platform's driver: how the
+# driver reaches the firmware ("fv": the DXE core dispatches it from the
+# volume; "shell": the shell's load), which OVMF (None: Debian's image with
+# the firmware files inserted; else an edk2_ovmf.py configuration), and
+# whether it is a DEBUG build whose log is kept and checked.
+FirmwareBoot = namedtuple("FirmwareBoot", "arrival edk2_config debug")
+FIRMWARE_BOOTS = {
+    "fv": FirmwareBoot("fv", None, False),
+    "shell": FirmwareBoot("shell", None, False),
+    "edk2": FirmwareBoot("fv", "release", False),
+    "edk2-debug": FirmwareBoot("fv", "debug", True),
+    "edk2-debug-shell": FirmwareBoot("shell", "debug-platform", True),
+}
+# Report lines and artifact folders: edk2-debug-shell/NAME reads edk2-debug/shell/NAME.
+LINE_PREFIX = {"edk2-debug-shell": "edk2-debug/shell"}
+# Test drivers that each commit one fault the DEBUG firmware must catch: the
+# image, and the faulting address (CR2) it must show: the pool's guard page
+# right after its 768 bytes, or page 0.
+FaultControl = namedtuple("FaultControl", "image address_ok expected")
+FAULT_CONTROLS = {
+    "pool_overflow": FaultControl("PoolOverflowControl.efi", lambda cr2: cr2 and cr2 % 4096 == 0,
+                                  "the first byte of a guard page"),
+    "null_read": FaultControl("NullReadControl.efi", lambda cr2: cr2 == 0, "address 0"),
+}
+PAGE_FAULT = 0x0E
 
 
 def build_volume(volume, images, scenario_text, extra_files=None):
@@ -88,14 +118,14 @@ def build_report_volume(volume, images, scenario_text):
     write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
 
 
-def build_shell_volume(volume, images, scenario_text):
+def build_shell_volume(volume, images, scenario_text, driver=None, script=None):
     """No default boot loader, so OVMF falls through to its built-in shell,
     which runs startup.nsh: load the driver, then run the harness."""
     os.makedirs(volume, exist_ok=True)
     shutil.copyfile(images.harness, os.path.join(volume, "HARNESS.EFI"))
-    shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
+    shutil.copyfile(driver or images.driver, os.path.join(volume, "DRIVER.EFI"))
     write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
-    write_text(os.path.join(volume, "startup.nsh"), lib.shell_startup_script())
+    write_text(os.path.join(volume, "startup.nsh"), script or lib.shell_startup_script())
 
 
 def write_text(path, text):
@@ -149,10 +179,10 @@ def scenario_options(board, name, work, nic, through_fw_cfg=False):
     return options, text
 
 
-def firmware_options(work, code=OVMF_CODE):
+def firmware_options(work, code=OVMF_CODE, variables=OVMF_VARS):
     """Flash drives: the code image (read-only) and a fresh copy of the variable store."""
     vars_copy = os.path.join(work, "vars.fd")
-    shutil.copyfile(OVMF_VARS, vars_copy)
+    shutil.copyfile(variables, vars_copy)
     return ["-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={code}",
             "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
 
@@ -187,43 +217,64 @@ def patched_firmware(build, with_driver=True):
     return out
 
 
-def machine_command(board, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False, memory=256):
+def machine_command(board, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False, memory=256,
+                    variables=OVMF_VARS):
     """(command, scenario text): the scenario's machine on the code image with
     its serial port to serial; the caller adds what it boots from."""
     options, text = scenario_options(board, name, work, nic, through_fw_cfg)
     return ([QEMU, "-m", str(memory)] + options + console_options(serial) +
-            firmware_options(work, code)), text
+            firmware_options(work, code, variables)), text
 
 
-def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False):
+def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False,
+                 variables=OVMF_VARS):
     """(command, scenario text) of one boot from a FAT directory."""
-    command, text = machine_command(board, name, work, nic, serial, code, through_fw_cfg)
+    command, text = machine_command(board, name, work, nic, serial, code, through_fw_cfg,
+                                    variables=variables)
     return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
 
 
-def run_command(command, work, serial, timeout=BOOT_TIMEOUT):
-    """Runs one boot within timeout seconds; returns (serial text, problems, seconds)."""
-    if os.path.exists(serial):
-        os.remove(serial)
+def debug_log_options(log):
+    """A DEBUG OVMF writes its log to I/O port 0x402."""
+    return ["-debugcon", f"file:{log}", "-global", "isa-debugcon.iobase=0x402"]
+
+
+def read_text(path):
+    if not os.path.exists(path):
+        return ""
+    with open(path, encoding="latin-1") as handle:
+        return handle.read()
+
+
+def run_command(command, work, serial, timeout=BOOT_TIMEOUT, debug_log=None):
+    """Runs one boot within timeout seconds; returns (serial text, problems,
+    seconds). With debug_log (a DEBUG firmware's log) the boot is stopped as
+    soon as the firmware stops itself on an exception or assert."""
+    for path in (serial, debug_log):
+        if path and os.path.exists(path):
+            os.remove(path)
     with open(os.path.join(work, "qemu-command.txt"), "w", encoding="utf-8") as handle:
         handle.write(" ".join(command) + "\n")
     problems = []
     started = time.monotonic()
-    try:
-        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout,
-                                stdin=subprocess.DEVNULL)
-        if result.returncode != 0:
-            problems.append(f"qemu exited with {result.returncode}: {result.stderr.strip()[-300:]}")
-        with open(os.path.join(work, "qemu-stderr.txt"), "w", encoding="utf-8") as handle:
-            handle.write(result.stderr)
-    except subprocess.TimeoutExpired:
-        problems.append(f"qemu did not power off within {timeout} s")
-    elapsed = time.monotonic() - started
-    text = ""
-    if os.path.exists(serial):
-        with open(serial, encoding="latin-1") as handle:
-            text = handle.read()
-    return text, problems, elapsed
+    with open(os.path.join(work, "qemu-stderr.txt"), "w", encoding="utf-8") as stderr:
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=stderr,
+                                   stdin=subprocess.DEVNULL)
+        while process.poll() is None:
+            # A DEBUG firmware dead-loops after an exception or a failed assert.
+            stopped = debug_log and lib.firmware_fault(read_text(debug_log), read_text(serial))
+            if stopped or time.monotonic() - started > timeout:
+                if stopped:
+                    time.sleep(1)  # the rest of the exception dump
+                process.kill()
+                process.wait()
+                problems.append(f"firmware stopped: {stopped}" if stopped else
+                                f"qemu did not power off within {timeout} s")
+                break
+            time.sleep(0.25)
+    if process.returncode not in (0, -9) or (process.returncode == -9 and not problems):
+        problems.append(f"qemu exited with {process.returncode}: {read_text(stderr.name).strip()[-300:]}")
+    return read_text(serial), problems, time.monotonic() - started
 
 
 def boot(board, name, work, images, nic, extra_files=None):
@@ -237,18 +288,71 @@ def boot(board, name, work, images, nic, extra_files=None):
     return run_command(command, work, serial)
 
 
+def firmware_images(build, boot):
+    """(code, variable store) of a firmware boot's OVMF."""
+    if boot.edk2_config is None:
+        return patched_firmware(build, with_driver=(boot.arrival == "fv")), OVMF_VARS
+    try:
+        made = edk2_ovmf.firmware(build, boot.edk2_config)
+    except edk2_ovmf.BuildError as error:
+        raise RuntimeError(str(error)) from error
+    return made["code"], made["vars"]
+
+
 def boot_from_firmware(board, name, work, images, nic, kind):
-    """Boots one fv/ or shell/ scenario on the patched firmware: the test
-    platform's driver reads the scenario from fw_cfg, the DXE core (fv) or the
-    shell (shell) runs the inventory driver, the harness only reports."""
-    code = patched_firmware(images.build, with_driver=(kind == "fv"))
+    """Boots one scenario on firmware that carries the test platform's driver,
+    which reads the scenario from fw_cfg; the DXE core (fv) or the shell
+    (shell) runs the inventory driver, the harness only reports."""
+    boot = FIRMWARE_BOOTS[kind]
+    code, variables = firmware_images(images.build, boot)
     volume = os.path.join(work, "volume")
     shutil.rmtree(volume, ignore_errors=True)
     serial = os.path.join(work, "serial.log")
-    command, _ = qemu_command(board, work, volume, serial, nic, name, code, through_fw_cfg=True)
-    (build_report_volume if kind == "fv" else build_shell_volume)(
+    command, _ = qemu_command(board, work, volume, serial, nic, name, code, through_fw_cfg=True,
+                              variables=variables)
+    debug_log = os.path.join(work, "debug.log") if boot.debug else None
+    if debug_log:
+        command += debug_log_options(debug_log)
+    (build_report_volume if boot.arrival == "fv" else build_shell_volume)(
         volume, images, lib.report_only_text(board, f"{kind}/{name}"))
-    return run_command(command, work, serial)
+    return run_command(command, work, serial, debug_log=debug_log)
+
+
+def run_fault_control(name, images, verbose):
+    """Boots the DEBUG firmware, whose shell loads one fault control; the boot
+    must stop on a page fault in the control's image at the address its
+    fault gives. Returns (line name, problems, what was caught)."""
+    control = FAULT_CONTROLS[name]
+    line = f"edk2-debug/control/{name}"
+    work = os.path.join(images.build, "e2e", line)
+    os.makedirs(work, exist_ok=True)
+    try:
+        code, variables = firmware_images(images.build, FIRMWARE_BOOTS["edk2-debug-shell"])
+        volume = os.path.join(work, "volume")
+        shutil.rmtree(volume, ignore_errors=True)
+        build_shell_volume(volume, images, "", os.path.join(images.test_firmware, control.image),
+                           f"fs0:\r\nload fs0:{lib.SHELL_DRIVER_PATH}\r\nreset -s\r\n")
+        serial, log = os.path.join(work, "serial.log"), os.path.join(work, "debug.log")
+        command = ([QEMU, "-m", "256", "-machine", "q35"] + console_options(serial) +
+                   firmware_options(work, code, variables) +
+                   ["-drive", f"file=fat:rw:{volume},format=raw"] + debug_log_options(log))
+        text, _, elapsed = run_command(command, work, serial, debug_log=log)
+    except (OSError, RuntimeError) as error:
+        return line, [f"control not run: {error}"], ""
+    if verbose:
+        print(f"  {line}: boot {elapsed:.1f} s, artifacts in {work}")
+    kind, cr2, base = lib.exception_dump(text)
+    if kind is None:
+        return line, ["not caught: the fault passed without an exception"], ""
+    loads = [int(match.group(1), 16) for match in map(lib.LOADED_AT.match, read_text(log).splitlines()) if match]
+    problems = []
+    if kind != PAGE_FAULT:
+        problems.append(f"exception type 0x{kind:02X}, not a page fault")
+    if cr2 is None or not control.address_ok(cr2):
+        problems.append(f"faulting address {cr2 if cr2 is None else hex(cr2)}, not {control.expected}")
+    if not loads or base != loads[-1]:
+        problems.append("the fault is not in the control's image (the last image loaded)")
+    return line, problems, f"page fault at 0x{cr2 or 0:X} in the control's image"
 
 
 # --- Checks -----------------------------------------------------------------
@@ -449,7 +553,9 @@ def check_app_boot(text, board, board_path, work, images):
 
 
 def check_firmware_boot(text, board, board_path, work, images, kind):
-    """fv/ and shell/ boots: the platform driver's set-up, then the harness's report."""
+    """Boots on firmware with the test platform's driver: its set-up, then the
+    harness's report; on a DEBUG firmware also its log."""
+    boot = FIRMWARE_BOOTS[kind]
     platform = lib.Report(text, lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
     problems = check_setup(platform, board, "test platform driver")
     if platform.started:
@@ -458,20 +564,22 @@ def check_firmware_boot(text, board, board_path, work, images, kind):
     report = lib.Report(text)
     problems += check_started(report, "harness")
     if report.started:
-        problems += lib.check_origin(report, kind)
+        problems += lib.check_origin(report, boot.arrival)
         origin = report.first("origin")
         guid = lib.DRIVER_FILE_GUID
-        if kind == "shell" and origin is not None:
+        if boot.arrival == "shell" and origin is not None:
             guid = origin["fields"].get("package-list", guid)
         problems += check_package_list(report, guid)
         problems += check_records(report, board, board_path, work, images)
+    if boot.debug:
+        problems += lib.check_debug_log(read_text(os.path.join(work, "debug.log")), text, boot.arrival)
     return problems
 
 
 def run_scenario(board_path, build, images, nic, verbose, kind="app"):
     """Boots one scenario one way; returns (line name, problems, seconds)."""
     base = os.path.splitext(os.path.basename(board_path))[0]
-    name = base if kind == "app" else f"{kind}/{base}"
+    name = base if kind == "app" else f"{LINE_PREFIX.get(kind, kind)}/{base}"
     work = os.path.join(build, "e2e", name)
     os.makedirs(work, exist_ok=True)
     try:
@@ -493,6 +601,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", help="CMake build directory holding image/, tests/uefi/ and tools/boardsim")
     parser.add_argument("--scenario", action="append", help="run only this scenario (repeatable)")
+    parser.add_argument("--kind", action="append", choices=lib.BOOT_KINDS,
+                        help="run only boots of this kind (repeatable; default: every kind a scenario lists)")
+    parser.add_argument("--controls", action="store_true",
+                        help="also boot the fault controls on the DEBUG firmware (edk2-debug/control/ lines)")
     parser.add_argument("--verbose", "-v", action="store_true")
     args = parser.parse_args()
 
@@ -519,14 +631,22 @@ def main():
         except (lib.BoardError, ValueError, OSError):
             kinds = ["app"]  # run_scenario reports what is wrong with the file
         for kind in kinds:
+            if args.kind and kind not in args.kind:
+                continue
             name, problems, _ = run_scenario(path, build, images, nic, args.verbose, kind)
-            if problems:
-                failed += 1
-                print(f"{name} FAIL: " + "; ".join(problems))
-            else:
-                print(f"{name} PASS")
-            sys.stdout.flush()
+            failed += report_line(name, problems)
+    if args.controls:
+        for control in FAULT_CONTROLS:
+            name, problems, caught = run_fault_control(control, images, args.verbose)
+            failed += report_line(name, problems, f"PASS: caught: {caught}")
     return 1 if failed else 0
+
+
+def report_line(name, problems, passed="PASS"):
+    """Prints a boot's line; returns 1 when it failed."""
+    print(f"{name} FAIL: " + "; ".join(problems) if problems else f"{name} {passed}")
+    sys.stdout.flush()
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":
