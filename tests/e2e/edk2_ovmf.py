@@ -182,7 +182,9 @@ def input_hash(edk2, config, fdf, dsc):
 def build_environment(edk2, workspace):
     tools = os.path.join(edk2, "BaseTools")
     env = dict(os.environ)
+    # gcc's link-time optimisation leaves temporaries behind: in the workspace, not /tmp.
     env.update(WORKSPACE=workspace, PACKAGES_PATH=f"{workspace}:{edk2}", EDK_TOOLS_PATH=tools,
+               TMPDIR=os.path.join(workspace, "tmp"),
                CONF_PATH=os.path.join(workspace, "Conf"), PYTHON_COMMAND=sys.executable or "python3",
                PATH=os.path.join(tools, "BinWrappers", "PosixLike") + os.pathsep + env.get("PATH", ""))
     return env
@@ -222,11 +224,14 @@ def prepare_workspace(edk2, workspace, config, fdf, dsc):
 def run_build(edk2, workspace, config, log_path):
     command = (["build", "-p", f"{COPY_DIR}/OvmfPkgX64.dsc", "-b", config.target, "-n", str(os.cpu_count() or 2)]
                + BUILD_FLAGS + [option for pcd in config.pcds for option in ("--pcd", pcd)])
+    env = build_environment(edk2, workspace)
+    os.makedirs(env["TMPDIR"], exist_ok=True)
     with open(log_path, "w", encoding="utf-8") as log:
         log.write(" ".join(command) + "\n")
         log.flush()
-        result = subprocess.run(command, cwd=workspace, env=build_environment(edk2, workspace),
+        result = subprocess.run(command, cwd=workspace, env=env,
                                 stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    shutil.rmtree(env["TMPDIR"], ignore_errors=True)
     if result.returncode != 0:
         with open(log_path, encoding="utf-8", errors="replace") as log:
             tail = "".join(log.readlines()[-15:])
