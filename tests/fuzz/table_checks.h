@@ -120,7 +120,7 @@ inline std::string CheckDriverRecord(const sim::SmbiosRecord &record) {
     if ((b[16] & 7) != 0) return "slot root port function not 0";
     return "";
   }
-  if (b[0] == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+  if (b[0] == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
     static constexpr uint8_t kType[5] = {3, 5, 5, 9, 9};
     static constexpr uint8_t kDevFunc[5] = {0x00, 0x00, 0x01, 0xB8, 0x8D};
     if (b[1] != 0x0B) return "Type 41 length " + Hex(b[1]);
@@ -223,7 +223,7 @@ inline std::string CheckEarlierRecords(const std::vector<sim::SmbiosRecord> &bef
     }
     if (kept) continue;
     uint8_t type = earlier.Type();
-    if (type != SMBIOS_TYPE_SYSTEM_SLOTS && type != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+    if (type != SMBIOS_TYPE_SYSTEM_SLOTS && type != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
       return "earlier Type " + std::to_string(type) + " record " + Hex(earlier.handle) + " lost";
     }
     bool replaced = false;
