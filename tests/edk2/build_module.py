@@ -69,14 +69,17 @@ def prepare_workspace(edk2, source, workspace):
 
 
 def build(edk2, workspace, conf):
+    # gcc's temporary files (LTO's among them) stay in the build tree.
+    temporary = workspace / "tmp"
     env = dict(os.environ)
     env.update(WORKSPACE=str(workspace), PACKAGES_PATH=f"{workspace}:{edk2}",
                EDK_TOOLS_PATH=str(edk2 / "BaseTools"), CONF_PATH=str(conf),
                PYTHON_COMMAND=env.get("PYTHON_COMMAND", "python3"),
-               PYTHONDONTWRITEBYTECODE="1",
+               PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary),
                PATH=f"{edk2 / 'BaseTools' / 'BinWrappers' / 'PosixLike'}:{env['PATH']}")
     command = ["build", "-p", f"{PACKAGE}/{PACKAGE}.dsc", "-m", f"{PACKAGE}/{MODULE}.inf",
                "-a", ARCH, "-t", TOOLCHAIN, "-b", TARGET, "-n", "2"]
+    temporary.mkdir(exist_ok=True)
     started = time.monotonic()
     result = subprocess.run(command, cwd=workspace, env=env, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)

@@ -12,6 +12,7 @@ DELIBERATE below fails, and so does a listed one that no longer differs.
 WORK_DIR (in the build tree) holds the generated programs, which the C++
 compiler CXX builds.
 """
+import os
 import pathlib
 import re
 import subprocess
@@ -137,9 +138,10 @@ def guid_initializer(text):
     return f"{{0x{parts[0]}, 0x{parts[1]}, 0x{parts[2]}, {{{data4}}}}}"
 
 
-def program(headers, facts, prelude=""):
-    lines = [f"#include <{header}>" for header in headers]
-    lines += ["#include <cstdio>", prelude, "static void Guid(const char *key, const void *guid) {",
+def program(headers, facts):
+    # <cstdio> first: MdePkg's ProcessorBind.h makes what follows it hidden.
+    lines = ["#include <cstdio>"] + [f"#include <{header}>" for header in headers]
+    lines += ["static void Guid(const char *key, const void *guid) {",
               "  const unsigned char *b = static_cast<const unsigned char *>(guid);",
               "  std::printf(\"%s \", key);",
               "  for (int i = 0; i < 16; i++) std::printf(\"%02x\", b[i]);",
@@ -185,7 +187,9 @@ def build_and_run(compiler, source, binary, includes, work, flags=()):
     source_path = work / source
     command = [compiler, "-std=c++20", "-w", *flags, "-o", str(work / binary), str(source_path)]
     command += [f"-I{include}" for include in includes]
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    # The compiler's temporary files go to the work directory too.
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            env=dict(os.environ, TMPDIR=str(work)))
     if result.returncode != 0:
         fail(f"{source_path} does not compile:\n{result.stdout[-4000:]}")
     output = subprocess.run([str(work / binary)], stdout=subprocess.PIPE, text=True, check=True).stdout
