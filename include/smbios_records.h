@@ -70,24 +70,29 @@ static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DeviceTypeInstance) == 0x06);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, SegmentGroupNum) == 0x07);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, BusNum) == 0x09);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DevFuncNum) == 0x0A);
+
+// Slot Type, Data Bus Width, Current Usage and Slot Length values used, under
+// MdePkg's enumerator names.
+inline constexpr UINT8 SlotTypePciExpressGen3X8 = 0xB5;
+inline constexpr UINT8 SlotTypePciExpressGen3X16 = 0xB6;
+inline constexpr UINT8 SlotDataBusWidth8X = 0x0B;
+inline constexpr UINT8 SlotDataBusWidth16X = 0x0D;
+inline constexpr UINT8 SlotUsageAvailable = 3;
+inline constexpr UINT8 SlotUsageInUse = 4;
+inline constexpr UINT8 SlotLengthLong = 4;
+
+// Device Type values used (bits 6:0 of the byte), under MdePkg's names.
+inline constexpr UINT8 OnBoardDeviceExtendedTypeVideo = 0x03;
+inline constexpr UINT8 OnBoardDeviceExtendedTypeEthernet = 0x05;
+inline constexpr UINT8 OnBoardDeviceExtendedTypeSATAController = 0x09;
 #endif  // SLOT_INVENTORY_EDK2
 
-// Slot Type, Data Bus Width, Current Usage, Slot Length and characteristics values used.
-inline constexpr UINT8 SLOT_TYPE_PCIE_GEN3_X8 = 0xB5;
-inline constexpr UINT8 SLOT_TYPE_PCIE_GEN3_X16 = 0xB6;
-inline constexpr UINT8 SLOT_DATA_BUS_WIDTH_8X = 0x0B;
-inline constexpr UINT8 SLOT_DATA_BUS_WIDTH_16X = 0x0D;
-inline constexpr UINT8 SLOT_USAGE_AVAILABLE = 3;
-inline constexpr UINT8 SLOT_USAGE_IN_USE = 4;
-inline constexpr UINT8 SLOT_LENGTH_LONG = 4;
+// Slot characteristics bytes (MdePkg declares them as bit-fields only).
 inline constexpr UINT8 SLOT_CHARACTERISTICS1_PROVIDES_3_3V = 0x04;
 inline constexpr UINT8 SLOT_CHARACTERISTICS2_PME_AND_SMBUS = 0x05;
 
 // Device Type: bit 7 says the device is enabled, bits 6:0 say what it is.
 inline constexpr UINT8 ONBOARD_DEVICE_ENABLED = 0x80;
-inline constexpr UINT8 ONBOARD_DEVICE_TYPE_VIDEO = 0x03;
-inline constexpr UINT8 ONBOARD_DEVICE_TYPE_ETHERNET = 0x05;
-inline constexpr UINT8 ONBOARD_DEVICE_TYPE_SATA = 0x09;
 
 // Device/Function byte: device in bits 7:3, function in bits 2:0.
 constexpr UINT8 EncodeDeviceFunction(UINT8 device, UINT8 function) {

@@ -6,7 +6,7 @@ void PrepareSlotHeader(VOID *Record) {
   slot->Hdr.Length = SMBIOS_TYPE9_LENGTH;
   slot->Hdr.Handle = SMBIOS_HANDLE_PI_RESERVED;
   slot->SlotDesignation = 1;
-  slot->SlotLength = SLOT_LENGTH_LONG;
+  slot->SlotLength = SlotLengthLong;
   slot->SegmentGroupNum = 0;
   slot->BusNum = 0;
   // As bytes: MdePkg declares the two characteristics as bit-field structures.

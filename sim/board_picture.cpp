@@ -71,9 +71,10 @@ struct DeviceTypeName {
   unsigned type;
   const char *name;
 };
-constexpr DeviceTypeName kDeviceTypes[] = {{ONBOARD_DEVICE_TYPE_VIDEO, "Video"},
-                                           {ONBOARD_DEVICE_TYPE_ETHERNET, "Ethernet"},
-                                           {ONBOARD_DEVICE_TYPE_SATA, "SATA controller"}};
+constexpr DeviceTypeName kDeviceTypes[] = {
+    {OnBoardDeviceExtendedTypeVideo, "Video"},
+    {OnBoardDeviceExtendedTypeEthernet, "Ethernet"},
+    {OnBoardDeviceExtendedTypeSATAController, "SATA controller"}};
 
 struct RecordTypeName {
   unsigned type;
@@ -146,7 +147,7 @@ void ReadRecords(const BoardRun &run, std::vector<Slot> &slots, std::vector<Devi
     const std::vector<uint8_t> &b = record.bytes;
     if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS && b.size() >= sizeof(SMBIOS_TABLE_TYPE9)) {
       slots.push_back({static_cast<unsigned>(b[0x09] | b[0x0A] << 8), Designation(record),
-                       b[0x07] == SLOT_USAGE_IN_USE, b[0x05] == SLOT_TYPE_PCIE_GEN3_X16, b[0x0F],
+                       b[0x07] == SlotUsageInUse, b[0x05] == SlotTypePciExpressGen3X16, b[0x0F],
                        static_cast<unsigned>(b[0x10] >> 3), static_cast<unsigned>(b[0x10] & 7)});
     } else if (record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION &&
                b.size() >= sizeof(SMBIOS_TABLE_TYPE41)) {

@@ -3,7 +3,8 @@
 RELEASE) and checks the result: a PE32+ boot-service driver without global
 constructors (EDK2 runs none), its depex the same bytes as
 tools/firmware/make_depex.py makes of platform/SlotInventoryDxe.depex, and
-the source INF naming the module as the binary INF does.
+the source INF naming the module as the binary INF does and listing the
+sources our own image build compiles.
 
     build_module.py EDK2_DIR SOURCE_DIR BUILD_DIR
 
@@ -13,6 +14,7 @@ the image's size. Exit 1 with a message when anything is missing or wrong.
 """
 import os
 import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -37,6 +39,28 @@ def inf_defines(path):
             key, value = (part.strip() for part in line.split("=", 1))
             defines[key] = value
     return defines
+
+
+def inf_sources(path):
+    """The files an INF's [Sources] section lists."""
+    sources, inside = [], False
+    for line in path.read_text().splitlines():
+        line = line.split("#", 1)[0].strip()
+        if line.startswith("["):
+            inside = line.split(".")[0].rstrip("]") == "[Sources"
+        elif inside and line:
+            sources.append(line.split("|")[0].strip())
+    return sources
+
+
+def driver_sources(source):
+    """What our own build compiles into the image: the .cpp files of the
+    folders CMakeLists.txt names in DRIVER_DIRS, and the image's own two."""
+    cmake = (source / "CMakeLists.txt").read_text()
+    folders = re.search(r"set\(DRIVER_DIRS ([^)]*)\)", cmake).group(1).split()
+    files = [path.relative_to(source).as_posix()
+             for folder in folders for path in (source / folder).glob("*.cpp")]
+    return sorted(files) + ["image/image_support.cpp", "image/sideband_mmio.cpp"]
 
 
 def elf_sections(path):
@@ -114,6 +138,11 @@ def main():
         if source_inf.get(key) != binary_inf.get(key):
             fail(f"{key} is '{source_inf.get(key)}' in {MODULE}.inf but "
                  f"'{binary_inf.get(key)}' in platform/{MODULE}.inf")
+
+    listed, built = inf_sources(source / f"{MODULE}.inf"), driver_sources(source)
+    if sorted(listed) != sorted(built):
+        fail(f"{MODULE}.inf's [Sources] and our own image build differ: only in the INF "
+             f"{sorted(set(listed) - set(built))}, only in ours {sorted(set(built) - set(listed))}")
 
     workspace = out / "edk2-module"
     # From scratch each time, so no object left from an earlier run hides a failure.

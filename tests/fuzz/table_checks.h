@@ -108,11 +108,11 @@ inline std::string CheckDriverRecord(const sim::SmbiosRecord &record) {
   }
   if (b[0] == SMBIOS_TYPE_SYSTEM_SLOTS) {
     if (b[1] != 0x11) return "Type 9 length " + Hex(b[1]);
-    bool x8 = b[5] == SLOT_TYPE_PCIE_GEN3_X8 && b[6] == SLOT_DATA_BUS_WIDTH_8X;
-    bool x16 = b[5] == SLOT_TYPE_PCIE_GEN3_X16 && b[6] == SLOT_DATA_BUS_WIDTH_16X;
+    bool x8 = b[5] == SlotTypePciExpressGen3X8 && b[6] == SlotDataBusWidth8X;
+    bool x16 = b[5] == SlotTypePciExpressGen3X16 && b[6] == SlotDataBusWidth16X;
     if (!x8 && !x16) return "slot type " + Hex(b[5]) + " with width " + Hex(b[6]);
-    if (b[7] != SLOT_USAGE_AVAILABLE && b[7] != SLOT_USAGE_IN_USE) return "usage " + Hex(b[7]);
-    if (b[8] != SLOT_LENGTH_LONG || b[11] != 0x04 || b[12] != 0x05 || b[13] != 0 || b[14] != 0) {
+    if (b[7] != SlotUsageAvailable && b[7] != SlotUsageInUse) return "usage " + Hex(b[7]);
+    if (b[8] != SlotLengthLong || b[11] != 0x04 || b[12] != 0x05 || b[13] != 0 || b[14] != 0) {
       return "Type 9 fixed fields wrong";
     }
     unsigned id = b[9] | b[10] << 8;

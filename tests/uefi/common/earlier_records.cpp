@@ -28,13 +28,13 @@ void BuildEarlierRecord(const EarlierRecord &Record, RecordScratch *Scratch) {
     bytes[STRUCTURE_DESIGNATION_OFFSET] = 1;
   }
   if (Record.Type == SMBIOS_TYPE_SYSTEM_SLOTS) {
-    bytes[0x05] = SLOT_TYPE_PCIE_GEN3_X8;
-    bytes[0x06] = SLOT_DATA_BUS_WIDTH_8X;
-    bytes[0x07] = SLOT_USAGE_AVAILABLE;
-    bytes[0x08] = SLOT_LENGTH_LONG;
+    bytes[0x05] = SlotTypePciExpressGen3X8;
+    bytes[0x06] = SlotDataBusWidth8X;
+    bytes[0x07] = SlotUsageAvailable;
+    bytes[0x08] = SlotLengthLong;
   }
   if (Record.Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
-    bytes[0x05] = ONBOARD_DEVICE_TYPE_VIDEO;
+    bytes[0x05] = OnBoardDeviceExtendedTypeVideo;
   }
   for (UINTN i = 0; i < Record.StringsLength; i++) {
     bytes[formatted + i] = static_cast<UINT8>(Record.Strings[i]);
