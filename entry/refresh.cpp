@@ -42,7 +42,7 @@ EFI_STATUS RefreshSlotAndDeviceRecords() {
   PurgeSmbiosRecordsOfType(SMBIOS_TYPE_SYSTEM_SLOTS);
   AddMezzanineSlots(record);
   AddRiserSlots();
-  PurgeSmbiosRecordsOfType(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED);
+  PurgeSmbiosRecordsOfType(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION);
   EFI_STATUS status = AddOnboardDevices(record);
   FreeBuffer(record);
   return status;

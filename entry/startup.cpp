@@ -14,7 +14,7 @@ namespace {
 // The protocol's interface, or null when the firmware has none.
 VOID *LocateInterface(const EFI_GUID &Guid) {
   VOID *interface = nullptr;
-  EFI_STATUS status = gBootServices->LocateProtocol(&Guid, nullptr, &interface);
+  EFI_STATUS status = gBootServices->LocateProtocol(ServiceGuid(Guid), nullptr, &interface);
   return EFI_ERROR(status) ? nullptr : interface;
 }
 
@@ -45,10 +45,10 @@ void CaptureFirmwareServices(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTab
   gBootServices = SystemTable->BootServices;
   gRuntimeServices = SystemTable->RuntimeServices;
   if (gRegisterAccess == nullptr) {
-    LocateInto(REGISTER_ACCESS_PROTOCOL_GUID, &gRegisterAccess);
+    LocateInto(gRegisterAccessProtocolGuid, &gRegisterAccess);
   }
-  LocateInto(EFI_HII_STRING_PROTOCOL_GUID, &gHiiString);
-  LocateInto(EFI_HII_DATABASE_PROTOCOL_GUID, &gHiiDatabase);
+  LocateInto(gEfiHiiStringProtocolGuid, &gHiiString);
+  LocateInto(gEfiHiiDatabaseProtocolGuid, &gHiiDatabase);
 }
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -56,7 +56,7 @@ extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
 
   VOID *interface = nullptr;
   EFI_STATUS status =
-      gBootServices->HandleProtocol(ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
+      gBootServices->HandleProtocol(ImageHandle, ServiceGuid(gEfiLoadedImageProtocolGuid), &interface);
   if (EFI_ERROR(status)) {
     return status;
   }

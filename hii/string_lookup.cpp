@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr CHAR16 PLATFORM_LANG_NAME[] = u"PlatformLang";
+constexpr char16_t PLATFORM_LANG_NAME[] = u"PlatformLang";
 constexpr CHAR8 CODE_SEPARATOR = ';';
 constexpr CHAR8 SUBTAG_SEPARATOR = '-';
 constexpr UINTN LARGEST_SIZE = ~static_cast<UINTN>(0);
@@ -141,8 +141,8 @@ EFI_STATUS ReadPlatformLanguage(CHAR8 **Value) {
   }
   *Value = nullptr;
   UINTN size = 0;
-  EFI_STATUS status = gRuntimeServices->GetVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID,
-                                                    nullptr, &size, nullptr);
+  EFI_STATUS status = gRuntimeServices->GetVariable(
+      ServiceText(PLATFORM_LANG_NAME), ServiceGuid(gEfiGlobalVariableGuid), nullptr, &size, nullptr);
   if (status != EFI_BUFFER_TOO_SMALL) {
     return status;
   }
@@ -155,8 +155,8 @@ EFI_STATUS ReadPlatformLanguage(CHAR8 **Value) {
     return EFI_OUT_OF_RESOURCES;
   }
   UINTN stored = size;
-  status = gRuntimeServices->GetVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID, nullptr,
-                                         &stored, value);
+  status = gRuntimeServices->GetVariable(ServiceText(PLATFORM_LANG_NAME),
+                                         ServiceGuid(gEfiGlobalVariableGuid), nullptr, &stored, value);
   if (EFI_ERROR(status)) {
     FreeBuffer(value);
     return status;

@@ -7,7 +7,7 @@ constexpr CHAR8 PACKAGE_LANGUAGE[] = "en-US";
 constexpr EFI_STRING_ID LANGUAGE_NAME_ID = 1;
 
 // One UCS-2 string block per text; block order gives the ids, from 1.
-constexpr const CHAR16 *DRIVER_STRINGS[] = {
+constexpr const char16_t *DRIVER_STRINGS[] = {
     u"English",  // display name of the language
     u"MEZZANINE 0",
     u"MEZZANINE 1",
@@ -29,10 +29,10 @@ constexpr UINTN DRIVER_STRING_COUNT = sizeof(DRIVER_STRINGS) / sizeof(DRIVER_STR
 static_assert(DRIVER_STRING_COUNT == 16);
 
 constexpr UINTN ARRAY_LENGTH_FIELD_SIZE = sizeof(UINT32);
-constexpr UINTN STRING_HEADER_SIZE = sizeof(EFI_HII_STRING_PACKAGE_HDR) + sizeof(PACKAGE_LANGUAGE);
+constexpr UINTN STRING_HEADER_SIZE = EFI_HII_STRING_PACKAGE_FIXED_SIZE + sizeof(PACKAGE_LANGUAGE);
 constexpr UINTN BLOCK_TYPE_SIZE = 1;
 
-constexpr UINTN WideLength(const CHAR16 *Text) {
+constexpr UINTN WideLength(const char16_t *Text) {
   UINTN length = 0;
   while (Text[length] != 0) {
     length++;
@@ -42,7 +42,7 @@ constexpr UINTN WideLength(const CHAR16 *Text) {
 
 constexpr UINTN StringBlocksSize() {
   UINTN size = 0;
-  for (const CHAR16 *text : DRIVER_STRINGS) {
+  for (const char16_t *text : DRIVER_STRINGS) {
     size += BLOCK_TYPE_SIZE + (WideLength(text) + 1) * sizeof(CHAR16);
   }
   return size;
@@ -87,7 +87,7 @@ constexpr PackageImage BuildDriverStringPackage() {
     image.Put(static_cast<UINT8>(c));
   }
 
-  for (const CHAR16 *text : DRIVER_STRINGS) {
+  for (const char16_t *text : DRIVER_STRINGS) {
     image.Put(EFI_HII_SIBT_STRING_UCS2);
     for (UINTN i = 0; i <= WideLength(text); i++) {
       image.PutLittleEndian(text[i], sizeof(CHAR16));

@@ -3,22 +3,28 @@
 
 #include "uefi_base.h"
 
-inline constexpr EFI_GUID EFI_LOADED_IMAGE_PROTOCOL_GUID = {
+#if defined(SLOT_INVENTORY_EDK2)
+// The module's AutoGen.h declares, and AutoGen.c defines, each GUID the INF
+// lists, with the values of MdePkg.dec and SlotInventoryPkg.dec: the names
+// below are those variables' names.
+#else
+inline constexpr EFI_GUID gEfiLoadedImageProtocolGuid = {
     0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
-inline constexpr EFI_GUID EFI_SMBIOS_PROTOCOL_GUID = {
+inline constexpr EFI_GUID gEfiSmbiosProtocolGuid = {
     0x03583FF6, 0xCB36, 0x4940, {0x94, 0x7E, 0xB9, 0xB3, 0x9F, 0x4A, 0xFA, 0xF7}};
-inline constexpr EFI_GUID EFI_HII_STRING_PROTOCOL_GUID = {
+inline constexpr EFI_GUID gEfiHiiStringProtocolGuid = {
     0x0FD96974, 0x23AA, 0x4CDC, {0xB9, 0xCB, 0x98, 0xD1, 0x77, 0x50, 0x32, 0x2A}};
-inline constexpr EFI_GUID EFI_HII_DATABASE_PROTOCOL_GUID = {
+inline constexpr EFI_GUID gEfiHiiDatabaseProtocolGuid = {
     0xEF9FC172, 0xA1B2, 0x4693, {0xB3, 0x27, 0x6D, 0x32, 0xFC, 0x41, 0x60, 0x42}};
-inline constexpr EFI_GUID EFI_GLOBAL_VARIABLE_GUID = {
+inline constexpr EFI_GUID gEfiGlobalVariableGuid = {
     0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
 // EFI_FIRMWARE_VOLUME2_PROTOCOL (PI 1.8, volume 3, 3.4.1): on every handle
 // the DXE core makes for a firmware volume.
-inline constexpr EFI_GUID EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID = {
+inline constexpr EFI_GUID gEfiFirmwareVolume2ProtocolGuid = {
     0x220E73B6, 0x6BDB, 0x4413, {0x84, 0x05, 0xB9, 0x74, 0xB1, 0x08, 0x61, 0x9A}};
-inline constexpr EFI_GUID REGISTER_ACCESS_PROTOCOL_GUID = {
+inline constexpr EFI_GUID gRegisterAccessProtocolGuid = {
     0xFD480A76, 0xB134, 0x4EF7, {0xAD, 0xFE, 0xB0, 0xE0, 0x54, 0x63, 0x98, 0x07}};
+#endif  // SLOT_INVENTORY_EDK2
 
 // The driver's own firmware file name. A firmware volume names the driver by
 // it, and the driver names its HII package list after it.

@@ -3,6 +3,10 @@
 
 #include "uefi_base.h"
 
+#if defined(SLOT_INVENTORY_EDK2)
+// MdePkg's protocol header, with the SMBIOS structure header it includes.
+#include <Protocol/Smbios.h>
+#else
 typedef UINT16 EFI_SMBIOS_HANDLE;
 typedef UINT8 EFI_SMBIOS_TYPE;
 
@@ -49,3 +53,4 @@ static_assert(sizeof(EFI_SMBIOS_PROTOCOL) == 40);
 static_assert(OFFSET_OF(EFI_SMBIOS_PROTOCOL, Remove) == 16);
 static_assert(OFFSET_OF(EFI_SMBIOS_PROTOCOL, GetNext) == 24);
 static_assert(OFFSET_OF(EFI_SMBIOS_PROTOCOL, MajorVersion) == 32);
+#endif  // SLOT_INVENTORY_EDK2

@@ -9,11 +9,23 @@ inline constexpr UINTN RECORD_BUFFER_SIZE = 0x300;
 // A record string holds at most 63 characters.
 inline constexpr UINTN RECORD_STRING_LIMIT = 64;
 
+// The formatted areas the driver writes: Type 9 as of SMBIOS 2.6, Type 41.
+inline constexpr UINT8 SMBIOS_TYPE9_LENGTH = 0x11;
+inline constexpr UINT8 SMBIOS_TYPE41_LENGTH = 0x0B;
+
+#if defined(SLOT_INVENTORY_EDK2)
+// MdePkg's record layouts, which go on past the 2.6 formatted area the driver
+// writes (Type 9 to the SMBIOS 3.2 peer groups): lengths come from the
+// constants above, never from sizeof.
+static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, DataBusWidth) == SMBIOS_TYPE9_LENGTH);
+static_assert(sizeof(SMBIOS_TABLE_TYPE41) == SMBIOS_TYPE41_LENGTH);
+#else
 inline constexpr UINT8 SMBIOS_TYPE_SYSTEM_SLOTS = 9;
-inline constexpr UINT8 SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED = 41;
+inline constexpr UINT8 SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION = 41;
 inline constexpr UINT8 SMBIOS_TYPE_END_OF_TABLE = 127;
 
-// SMBIOS Type 9, System Slots, as of SMBIOS 2.6 (17-byte formatted area).
+// SMBIOS Type 9, System Slots, as of SMBIOS 2.6 (17-byte formatted area): the
+// record the driver writes. MdePkg's goes on to the SMBIOS 3.2 peer groups.
 struct __attribute__((packed)) SMBIOS_TABLE_TYPE9 {
   EFI_SMBIOS_TABLE_HEADER Hdr;
   UINT8 SlotDesignation;
@@ -28,7 +40,7 @@ struct __attribute__((packed)) SMBIOS_TABLE_TYPE9 {
   UINT8 BusNum;
   UINT8 DevFuncNum;
 };
-static_assert(sizeof(SMBIOS_TABLE_TYPE9) == 0x11);
+static_assert(sizeof(SMBIOS_TABLE_TYPE9) == SMBIOS_TYPE9_LENGTH);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotDesignation) == 0x04);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotType) == 0x05);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SlotDataBusWidth) == 0x06);
@@ -41,17 +53,6 @@ static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, SegmentGroupNum) == 0x0D);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, BusNum) == 0x0F);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE9, DevFuncNum) == 0x10);
 
-// Slot Type, Data Bus Width, Current Usage, Slot Length and characteristics values used.
-inline constexpr UINT8 SLOT_TYPE_PCIE_GEN3_X8 = 0xB5;
-inline constexpr UINT8 SLOT_TYPE_PCIE_GEN3_X16 = 0xB6;
-inline constexpr UINT8 SLOT_DATA_BUS_WIDTH_8X = 0x0B;
-inline constexpr UINT8 SLOT_DATA_BUS_WIDTH_16X = 0x0D;
-inline constexpr UINT8 SLOT_USAGE_AVAILABLE = 3;
-inline constexpr UINT8 SLOT_USAGE_IN_USE = 4;
-inline constexpr UINT8 SLOT_LENGTH_LONG = 4;
-inline constexpr UINT8 SLOT_CHARACTERISTICS1_PROVIDES_3_3V = 0x04;
-inline constexpr UINT8 SLOT_CHARACTERISTICS2_PME_AND_SMBUS = 0x05;
-
 // SMBIOS Type 41, Onboard Devices Extended Information (11-byte formatted area).
 struct __attribute__((packed)) SMBIOS_TABLE_TYPE41 {
   EFI_SMBIOS_TABLE_HEADER Hdr;
@@ -62,7 +63,7 @@ struct __attribute__((packed)) SMBIOS_TABLE_TYPE41 {
   UINT8 BusNum;
   UINT8 DevFuncNum;
 };
-static_assert(sizeof(SMBIOS_TABLE_TYPE41) == 0x0B);
+static_assert(sizeof(SMBIOS_TABLE_TYPE41) == SMBIOS_TYPE41_LENGTH);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, ReferenceDesignation) == 0x04);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DeviceType) == 0x05);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DeviceTypeInstance) == 0x06);
@@ -70,11 +71,28 @@ static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, SegmentGroupNum) == 0x07);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, BusNum) == 0x09);
 static_assert(OFFSET_OF(SMBIOS_TABLE_TYPE41, DevFuncNum) == 0x0A);
 
+// Slot Type, Data Bus Width, Current Usage and Slot Length values used, under
+// MdePkg's enumerator names.
+inline constexpr UINT8 SlotTypePciExpressGen3X8 = 0xB5;
+inline constexpr UINT8 SlotTypePciExpressGen3X16 = 0xB6;
+inline constexpr UINT8 SlotDataBusWidth8X = 0x0B;
+inline constexpr UINT8 SlotDataBusWidth16X = 0x0D;
+inline constexpr UINT8 SlotUsageAvailable = 3;
+inline constexpr UINT8 SlotUsageInUse = 4;
+inline constexpr UINT8 SlotLengthLong = 4;
+
+// Device Type values used (bits 6:0 of the byte), under MdePkg's names.
+inline constexpr UINT8 OnBoardDeviceExtendedTypeVideo = 0x03;
+inline constexpr UINT8 OnBoardDeviceExtendedTypeEthernet = 0x05;
+inline constexpr UINT8 OnBoardDeviceExtendedTypeSATAController = 0x09;
+#endif  // SLOT_INVENTORY_EDK2
+
+// Slot characteristics bytes (MdePkg declares them as bit-fields only).
+inline constexpr UINT8 SLOT_CHARACTERISTICS1_PROVIDES_3_3V = 0x04;
+inline constexpr UINT8 SLOT_CHARACTERISTICS2_PME_AND_SMBUS = 0x05;
+
 // Device Type: bit 7 says the device is enabled, bits 6:0 say what it is.
 inline constexpr UINT8 ONBOARD_DEVICE_ENABLED = 0x80;
-inline constexpr UINT8 ONBOARD_DEVICE_TYPE_VIDEO = 0x03;
-inline constexpr UINT8 ONBOARD_DEVICE_TYPE_ETHERNET = 0x05;
-inline constexpr UINT8 ONBOARD_DEVICE_TYPE_SATA = 0x09;
 
 // Device/Function byte: device in bits 7:3, function in bits 2:0.
 constexpr UINT8 EncodeDeviceFunction(UINT8 device, UINT8 function) {

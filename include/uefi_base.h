@@ -4,6 +4,12 @@
 // freestanding image and the host build without any C library header.
 #pragma once
 
+#if defined(SLOT_INVENTORY_EDK2)
+// Built as an EDK2 module: MdePkg declares the base types, status codes,
+// EFIAPI and OFFSET_OF, and the module's AutoGen.h has already included them.
+#include <Uefi.h>
+#else
+
 typedef __UINT8_TYPE__ UINT8;
 typedef __UINT16_TYPE__ UINT16;
 typedef __UINT32_TYPE__ UINT32;
@@ -77,6 +83,7 @@ enum EFI_MEMORY_TYPE : UINT32 {
   EfiMaxMemoryType = 16,
 };
 static_assert(sizeof(EFI_MEMORY_TYPE) == 4);
+#endif  // SLOT_INVENTORY_EDK2
 
 constexpr bool GuidsEqual(const EFI_GUID &a, const EFI_GUID &b) {
   if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) {

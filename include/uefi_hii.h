@@ -3,6 +3,10 @@
 
 #include "uefi_base.h"
 
+#if defined(SLOT_INVENTORY_EDK2)
+#include <Protocol/HiiDatabase.h>
+#include <Protocol/HiiString.h>
+#else
 typedef VOID *EFI_HII_HANDLE;
 typedef UINT16 EFI_STRING_ID;
 typedef CHAR16 *EFI_STRING;
@@ -27,6 +31,8 @@ static_assert(OFFSET_OF(EFI_HII_PACKAGE_LIST_HEADER, PackageLength) == 16);
 
 // EFI_HII_STRING_PACKAGE_HDR (UEFI 2.10, 33.3.6.1), packed: the language
 // name follows LanguageName with no padding, and the blocks follow HdrSize bytes in.
+// Unlike MdePkg's (47 bytes) it stops before the language code, so its size
+// is the fixed part alone.
 struct __attribute__((packed)) EFI_HII_STRING_PACKAGE_HDR {
   EFI_HII_PACKAGE_HEADER Header;
   UINT32 HdrSize;
@@ -124,3 +130,10 @@ struct EFI_HII_STRING_PROTOCOL {
 static_assert(sizeof(EFI_HII_STRING_PROTOCOL) == 40);
 static_assert(OFFSET_OF(EFI_HII_STRING_PROTOCOL, GetString) == 8);
 static_assert(OFFSET_OF(EFI_HII_STRING_PROTOCOL, GetLanguages) == 24);
+#endif  // SLOT_INVENTORY_EDK2
+
+// A string package's fixed header ends with LanguageName; the language code
+// follows it. (MdePkg's structure counts the code's first byte in its size.)
+inline constexpr UINTN EFI_HII_STRING_PACKAGE_FIXED_SIZE =
+    OFFSET_OF(EFI_HII_STRING_PACKAGE_HDR, LanguageName) + sizeof(EFI_STRING_ID);
+static_assert(EFI_HII_STRING_PACKAGE_FIXED_SIZE == 46);

@@ -3,6 +3,9 @@
 
 #include "uefi_system_table.h"
 
+#if defined(SLOT_INVENTORY_EDK2)
+#include <Protocol/LoadedImage.h>
+#else
 // EFI_DEVICE_PATH_PROTOCOL (UEFI 2.10, 10.2): the generic node header.
 struct EFI_DEVICE_PATH_PROTOCOL {
   UINT8 Type;
@@ -40,9 +43,6 @@ static_assert(OFFSET_OF(MEDIA_FW_VOL_DEVICE_PATH, FvName) == 4);
 inline constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
     0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
-// The file GUID that a firmware volume node carries starts this many bytes into the node.
-inline constexpr UINTN DEVICE_PATH_NODE_HEADER_SIZE = sizeof(EFI_DEVICE_PATH_PROTOCOL);
-
 // EFI_LOADED_IMAGE_PROTOCOL (UEFI 2.10, 9.1)
 struct EFI_LOADED_IMAGE_PROTOCOL {
   UINT32 Revision;
@@ -65,3 +65,7 @@ static_assert(OFFSET_OF(EFI_LOADED_IMAGE_PROTOCOL, ImageBase) == 64);
 static_assert(OFFSET_OF(EFI_LOADED_IMAGE_PROTOCOL, ImageCodeType) == 80);
 
 inline constexpr UINT32 EFI_LOADED_IMAGE_PROTOCOL_REVISION = 0x1000;
+#endif  // SLOT_INVENTORY_EDK2
+
+// The file GUID that a firmware volume node carries starts this many bytes into the node.
+inline constexpr UINTN DEVICE_PATH_NODE_HEADER_SIZE = sizeof(EFI_DEVICE_PATH_PROTOCOL);

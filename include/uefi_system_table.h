@@ -7,6 +7,9 @@
 
 #include "uefi_base.h"
 
+#if defined(SLOT_INVENTORY_EDK2)
+// MdePkg's Uefi.h declares the tables, with every member's prototype.
+#else
 // EFI_TABLE_HEADER (UEFI 2.10, 4.2)
 struct EFI_TABLE_HEADER {
   UINT64 Signature;
@@ -229,6 +232,7 @@ static_assert(OFFSET_OF(EFI_SYSTEM_TABLE, ConfigurationTable) == 112);
 
 typedef EFI_STATUS(EFIAPI *EFI_IMAGE_ENTRY_POINT)(EFI_HANDLE ImageHandle,
                                                   EFI_SYSTEM_TABLE *SystemTable);
+#endif  // SLOT_INVENTORY_EDK2
 
 // Calls a service-table member declared as a plain pointer through its prototype.
 template <typename Function>

@@ -25,14 +25,14 @@ struct OnboardDevice {
 // Indexed by device index, which is also the instance written.
 constexpr OnboardDevice ONBOARD_DEVICES[ONBOARD_DEVICE_COUNT] = {
     // "Aspeed Video": behind the bridge at bus 2, device 0.
-    {12, ONBOARD_DEVICE_TYPE_VIDEO, DeviceLocation::BehindFixedBridge, 2, 0, 0, 0, 0x00},
+    {12, OnBoardDeviceExtendedTypeVideo, DeviceLocation::BehindFixedBridge, 2, 0, 0, 0, 0x00},
     // "Intel I350", both ports: behind socket 0's group 2 root port, device 1.
     // The second port's presence is tested on function 0 too.
-    {13, ONBOARD_DEVICE_TYPE_ETHERNET, DeviceLocation::BehindRootPort, 0, 2, 1, 0, 0x00},
-    {14, ONBOARD_DEVICE_TYPE_ETHERNET, DeviceLocation::BehindRootPort, 0, 2, 1, 0, 0x01},
+    {13, OnBoardDeviceExtendedTypeEthernet, DeviceLocation::BehindRootPort, 0, 2, 1, 0, 0x00},
+    {14, OnBoardDeviceExtendedTypeEthernet, DeviceLocation::BehindRootPort, 0, 2, 1, 0, 0x01},
     // "PCH Integrated SATA Controller" at 00:17.0, "... sSATA Controller" at 00:11.5.
-    {15, ONBOARD_DEVICE_TYPE_SATA, DeviceLocation::OnFixedBus, 0, 0, 0x17, 0, 0xB8},
-    {16, ONBOARD_DEVICE_TYPE_SATA, DeviceLocation::OnFixedBus, 0, 0, 0x11, 5, 0x8D},
+    {15, OnBoardDeviceExtendedTypeSATAController, DeviceLocation::OnFixedBus, 0, 0, 0x17, 0, 0xB8},
+    {16, OnBoardDeviceExtendedTypeSATAController, DeviceLocation::OnFixedBus, 0, 0, 0x11, 5, 0x8D},
 };
 
 // The bus the device sits on, and whether it answers there.

@@ -13,8 +13,8 @@ struct WidthEncoding {
 };
 
 constexpr WidthEncoding WIDTH_ENCODING[] = {
-    /* X8  */ {SLOT_TYPE_PCIE_GEN3_X8, SLOT_DATA_BUS_WIDTH_8X},
-    /* X16 */ {SLOT_TYPE_PCIE_GEN3_X16, SLOT_DATA_BUS_WIDTH_16X},
+    /* X8  */ {SlotTypePciExpressGen3X8, SlotDataBusWidth8X},
+    /* X16 */ {SlotTypePciExpressGen3X16, SlotDataBusWidth16X},
 };
 
 SMBIOS_TABLE_TYPE9 *AsSlot(VOID *Record) { return static_cast<SMBIOS_TABLE_TYPE9 *>(Record); }
@@ -54,8 +54,8 @@ void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWid
   slot->SlotDataBusWidth = encoding.DataBusWidth;
   slot->BusNum = bus;
   slot->DevFuncNum = EncodeDeviceFunction(RootDevice, 0);
-  slot->CurrentUsage = IsDevicePresentBehind(bus, RootDevice) ? SLOT_USAGE_IN_USE
-                                                              : SLOT_USAGE_AVAILABLE;
+  slot->CurrentUsage = IsDevicePresentBehind(bus, RootDevice) ? SlotUsageInUse
+                                                              : SlotUsageAvailable;
 }
 
 void AttachDesignationString(VOID *Record, EFI_STRING_ID StringId) {

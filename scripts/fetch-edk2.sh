@@ -5,8 +5,9 @@
 # The source comes through a private apt configuration that adds a deb-src
 # entry for Debian's own archive: the system's apt sources stay as they are.
 #
-# Usage: scripts/fetch-edk2.sh
-# Prints the workspace's path as its last line. Exits 1 with a message naming
+# Usage: scripts/fetch-edk2.sh [--where]
+# Prints the workspace's path as its last line; with --where only prints the
+# path it has or would have, fetching nothing (the build's tests take it from there). Exits 1 with a message naming
 # what is missing when the source cannot be had (no ovmf package installed,
 # no network and no cache, BaseTools failing to build).
 set -euo pipefail
@@ -19,6 +20,10 @@ version=$(dpkg-query -W -f='${source:Version}' ovmf 2>/dev/null) ||
 upstream=${version#*:}
 upstream=${upstream%-*}
 workspace=$cache/edk2-$version
+if [ "${1:-}" = --where ]; then
+  echo "$workspace"
+  exit 0
+fi
 if [ -f "$workspace/.slotinv-ready" ]; then
   echo "$workspace"
   exit 0

@@ -271,7 +271,7 @@ bool LoadBoardFile(const std::string &path, Board &board, std::string &error) {
 std::vector<uint8_t> EarlierRecordBytes(const EarlierRecord &record) {
   size_t formatted = sizeof(EFI_SMBIOS_TABLE_HEADER);
   if (record.type == SMBIOS_TYPE_SYSTEM_SLOTS) formatted = sizeof(SMBIOS_TABLE_TYPE9);
-  if (record.type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) formatted = sizeof(SMBIOS_TABLE_TYPE41);
+  if (record.type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) formatted = sizeof(SMBIOS_TABLE_TYPE41);
   std::vector<uint8_t> bytes(formatted, 0);
   bytes[0] = record.type;
   bytes[1] = static_cast<uint8_t>(formatted);
@@ -281,13 +281,13 @@ std::vector<uint8_t> EarlierRecordBytes(const EarlierRecord &record) {
     bytes[RECORD_DESIGNATION_OFFSET] = 1;
   }
   if (record.type == SMBIOS_TYPE_SYSTEM_SLOTS) {
-    bytes[0x05] = SLOT_TYPE_PCIE_GEN3_X8;
-    bytes[0x06] = SLOT_DATA_BUS_WIDTH_8X;
-    bytes[0x07] = SLOT_USAGE_AVAILABLE;
-    bytes[0x08] = SLOT_LENGTH_LONG;
+    bytes[0x05] = SlotTypePciExpressGen3X8;
+    bytes[0x06] = SlotDataBusWidth8X;
+    bytes[0x07] = SlotUsageAvailable;
+    bytes[0x08] = SlotLengthLong;
   }
-  if (record.type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
-    bytes[0x05] = ONBOARD_DEVICE_TYPE_VIDEO;
+  if (record.type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
+    bytes[0x05] = OnBoardDeviceExtendedTypeVideo;
   }
   for (const std::string &text : record.strings) {
     bytes.insert(bytes.end(), text.begin(), text.end());

@@ -71,9 +71,10 @@ struct DeviceTypeName {
   unsigned type;
   const char *name;
 };
-constexpr DeviceTypeName kDeviceTypes[] = {{ONBOARD_DEVICE_TYPE_VIDEO, "Video"},
-                                           {ONBOARD_DEVICE_TYPE_ETHERNET, "Ethernet"},
-                                           {ONBOARD_DEVICE_TYPE_SATA, "SATA controller"}};
+constexpr DeviceTypeName kDeviceTypes[] = {
+    {OnBoardDeviceExtendedTypeVideo, "Video"},
+    {OnBoardDeviceExtendedTypeEthernet, "Ethernet"},
+    {OnBoardDeviceExtendedTypeSATAController, "SATA controller"}};
 
 struct RecordTypeName {
   unsigned type;
@@ -81,7 +82,7 @@ struct RecordTypeName {
 };
 constexpr RecordTypeName kRecordTypes[] = {
     {SMBIOS_TYPE_SYSTEM_SLOTS, "System Slots"},
-    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, "Onboard Devices Extended Information"}};
+    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION, "Onboard Devices Extended Information"}};
 
 std::string Format(const char *format, unsigned a, unsigned b = 0, unsigned c = 0) {
   char text[64];
@@ -146,9 +147,9 @@ void ReadRecords(const BoardRun &run, std::vector<Slot> &slots, std::vector<Devi
     const std::vector<uint8_t> &b = record.bytes;
     if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS && b.size() >= sizeof(SMBIOS_TABLE_TYPE9)) {
       slots.push_back({static_cast<unsigned>(b[0x09] | b[0x0A] << 8), Designation(record),
-                       b[0x07] == SLOT_USAGE_IN_USE, b[0x05] == SLOT_TYPE_PCIE_GEN3_X16, b[0x0F],
+                       b[0x07] == SlotUsageInUse, b[0x05] == SlotTypePciExpressGen3X16, b[0x0F],
                        static_cast<unsigned>(b[0x10] >> 3), static_cast<unsigned>(b[0x10] & 7)});
-    } else if (record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED &&
+    } else if (record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION &&
                b.size() >= sizeof(SMBIOS_TABLE_TYPE41)) {
       devices.push_back({Designation(record), static_cast<unsigned>(b[0x05] & 0x7F), b[0x06],
                          (b[0x05] & ONBOARD_DEVICE_ENABLED) != 0, b[0x09],

@@ -31,12 +31,12 @@ struct NamedGuid {
 };
 
 const NamedGuid kKnownGuids[] = {
-    {&EFI_LOADED_IMAGE_PROTOCOL_GUID, "LoadedImage", "LocateProtocol:LoadedImage"},
-    {&EFI_SMBIOS_PROTOCOL_GUID, "Smbios", "LocateProtocol:Smbios"},
-    {&EFI_HII_STRING_PROTOCOL_GUID, "HiiString", "LocateProtocol:HiiString"},
-    {&EFI_HII_DATABASE_PROTOCOL_GUID, "HiiDatabase", "LocateProtocol:HiiDatabase"},
-    {&EFI_GLOBAL_VARIABLE_GUID, "GlobalVariable", "LocateProtocol:GlobalVariable"},
-    {&REGISTER_ACCESS_PROTOCOL_GUID, "RegisterAccess", "LocateProtocol:RegisterAccess"},
+    {&gEfiLoadedImageProtocolGuid, "LoadedImage", "LocateProtocol:LoadedImage"},
+    {&gEfiSmbiosProtocolGuid, "Smbios", "LocateProtocol:Smbios"},
+    {&gEfiHiiStringProtocolGuid, "HiiString", "LocateProtocol:HiiString"},
+    {&gEfiHiiDatabaseProtocolGuid, "HiiDatabase", "LocateProtocol:HiiDatabase"},
+    {&gEfiGlobalVariableGuid, "GlobalVariable", "LocateProtocol:GlobalVariable"},
+    {&gRegisterAccessProtocolGuid, "RegisterAccess", "LocateProtocol:RegisterAccess"},
 };
 
 const NamedGuid *KnownGuid(const EFI_GUID &guid) {

@@ -11,7 +11,7 @@ namespace {
 
 constexpr size_t kListHeaderSize = sizeof(EFI_HII_PACKAGE_LIST_HEADER);
 constexpr size_t kPackageHeaderSize = sizeof(EFI_HII_PACKAGE_HEADER);
-constexpr size_t kStringHeaderFixedSize = sizeof(EFI_HII_STRING_PACKAGE_HDR);
+constexpr size_t kStringHeaderFixedSize = EFI_HII_STRING_PACKAGE_FIXED_SIZE;
 constexpr uint32_t kLargestStringId = 0xFFFF;
 
 // ---- Protocol entry points ----
@@ -331,16 +331,16 @@ HiiDatabase::HiiDatabase(Firmware &firmware, bool install) : firmware_(firmware)
 
 HiiDatabase::~HiiDatabase() {
   if (installedOn_ != nullptr) {
-    firmware_.UninstallProtocol(installedOn_, EFI_HII_DATABASE_PROTOCOL_GUID);
-    firmware_.UninstallProtocol(installedOn_, EFI_HII_STRING_PROTOCOL_GUID);
+    firmware_.UninstallProtocol(installedOn_, gEfiHiiDatabaseProtocolGuid);
+    firmware_.UninstallProtocol(installedOn_, gEfiHiiStringProtocolGuid);
   }
 }
 
 void HiiDatabase::Install() {
   if (installedOn_ == nullptr) {
     installedOn_ = firmware_.CreateHandle();
-    firmware_.InstallProtocol(installedOn_, EFI_HII_DATABASE_PROTOCOL_GUID, &database_.protocol);
-    firmware_.InstallProtocol(installedOn_, EFI_HII_STRING_PROTOCOL_GUID, &string_.protocol);
+    firmware_.InstallProtocol(installedOn_, gEfiHiiDatabaseProtocolGuid, &database_.protocol);
+    firmware_.InstallProtocol(installedOn_, gEfiHiiStringProtocolGuid, &string_.protocol);
   }
 }
 

@@ -26,11 +26,11 @@ LoadedImage::LoadedImage(Firmware &firmware, const EFI_GUID &fileGuid)
   protocol_.FilePath = &filePath_.file.Header;
   protocol_.ImageCodeType = EfiBootServicesCode;
   protocol_.ImageDataType = EfiBootServicesData;
-  firmware.InstallProtocol(handle_, EFI_LOADED_IMAGE_PROTOCOL_GUID, &protocol_);
+  firmware.InstallProtocol(handle_, gEfiLoadedImageProtocolGuid, &protocol_);
 }
 
 LoadedImage::~LoadedImage() {
-  firmware_.UninstallProtocol(handle_, EFI_LOADED_IMAGE_PROTOCOL_GUID);
+  firmware_.UninstallProtocol(handle_, gEfiLoadedImageProtocolGuid);
   firmware_.UninstallProtocol(volumeHandle_, EFI_DEVICE_PATH_PROTOCOL_GUID);
 }
 

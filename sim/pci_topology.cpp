@@ -58,7 +58,7 @@ std::vector<std::unique_ptr<PciTopology::PageChunk>> PciTopology::spareChunks_;
 
 PciTopology::~PciTopology() {
   if (installedOn_ != nullptr) {
-    firmware_->UninstallProtocol(installedOn_, REGISTER_ACCESS_PROTOCOL_GUID);
+    firmware_->UninstallProtocol(installedOn_, gRegisterAccessProtocolGuid);
   }
   gActiveTopology = previous_;
   for (std::unique_ptr<PageChunk> &chunk : chunks_) {
@@ -73,7 +73,7 @@ PciTopology *PciTopology::Active() { return gActiveTopology; }
 void PciTopology::Install(Firmware &firmware) {
   if (installedOn_ == nullptr) {
     firmware_ = &firmware;
-    installedOn_ = firmware.InstallProtocol(REGISTER_ACCESS_PROTOCOL_GUID, &wrapper_.protocol);
+    installedOn_ = firmware.InstallProtocol(gRegisterAccessProtocolGuid, &wrapper_.protocol);
   }
 }
 

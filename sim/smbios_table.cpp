@@ -98,13 +98,13 @@ SmbiosTable::SmbiosTable(Firmware &firmware, bool install) : firmware_(firmware)
 
 SmbiosTable::~SmbiosTable() {
   if (installedOn_ != nullptr) {
-    firmware_.UninstallProtocol(installedOn_, EFI_SMBIOS_PROTOCOL_GUID);
+    firmware_.UninstallProtocol(installedOn_, gEfiSmbiosProtocolGuid);
   }
 }
 
 void SmbiosTable::Install() {
   if (installedOn_ == nullptr) {
-    installedOn_ = firmware_.InstallProtocol(EFI_SMBIOS_PROTOCOL_GUID, &wrapper_.protocol);
+    installedOn_ = firmware_.InstallProtocol(gEfiSmbiosProtocolGuid, &wrapper_.protocol);
   }
 }
 

@@ -56,7 +56,7 @@ struct TypeRule {
 
 constexpr TypeRule kRules[] = {
     {SMBIOS_TYPE_SYSTEM_SLOTS, 0x09, 2, "slot ID", 0, kType9Fields, std::size(kType9Fields)},
-    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, 0x06, 1, "instance", 0x05, kType41Fields,
+    {SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION, 0x06, 1, "instance", 0x05, kType41Fields,
      std::size(kType41Fields)},
 };
 
@@ -196,7 +196,7 @@ void Pair(std::vector<Entry> &want, std::vector<Entry> &got, const TypeRule &rul
 std::vector<SmbiosRecord> InventoryRecords(const std::vector<SmbiosRecord> &records) {
   std::vector<SmbiosRecord> found;
   for (const SmbiosRecord &record : records) {
-    if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS || record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+    if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS || record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
       found.push_back(record);
     }
   }

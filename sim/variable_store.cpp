@@ -56,7 +56,7 @@ void VariableStore::SetPlatformLang(std::string_view text, bool withNul) {
   if (withNul) {
     bytes.push_back(0);
   }
-  Set(u"PlatformLang", EFI_GLOBAL_VARIABLE_GUID, std::move(bytes));
+  Set(u"PlatformLang", gEfiGlobalVariableGuid, std::move(bytes));
 }
 
 EFI_STATUS VariableStore::GetVariable(const CHAR16 *name, const EFI_GUID *vendor,

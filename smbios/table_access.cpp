@@ -18,7 +18,7 @@ EFI_STATUS LocateSmbiosInto(EFI_SMBIOS_PROTOCOL **Cache) {
   }
   VOID *interface = nullptr;
   EFI_STATUS status =
-      gBootServices->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface);
+      gBootServices->LocateProtocol(ServiceGuid(gEfiSmbiosProtocolGuid), nullptr, &interface);
   if (EFI_ERROR(status)) {
     return status;
   }

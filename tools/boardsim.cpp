@@ -147,18 +147,20 @@ struct RecordView {
 
 std::string DeviceTypeName(uint8_t type) {
   switch (type & 0x7F) {
-    case ONBOARD_DEVICE_TYPE_VIDEO: return "Video";
-    case ONBOARD_DEVICE_TYPE_ETHERNET: return "Ethernet";
-    case ONBOARD_DEVICE_TYPE_SATA: return "SATA Controller";
+    case OnBoardDeviceExtendedTypeVideo: return "Video";
+    case OnBoardDeviceExtendedTypeEthernet: return "Ethernet";
+    case OnBoardDeviceExtendedTypeSATAController: return "SATA Controller";
     default: return "type " + std::to_string(type & 0x7F);
   }
 }
 
 std::string SlotShapeName(uint8_t slotType, uint8_t width) {
-  std::string name = slotType == SLOT_TYPE_PCIE_GEN3_X16 ? "PCIe Gen3 x16 slot"
-                     : slotType == SLOT_TYPE_PCIE_GEN3_X8 ? "PCIe Gen3 x8 slot"
+  std::string name = slotType == SlotTypePciExpressGen3X16 ? "PCIe Gen3 x16 slot"
+                     : slotType == SlotTypePciExpressGen3X8 ? "PCIe Gen3 x8 slot"
                                                           : "slot type " + std::to_string(slotType);
-  name += width == SLOT_DATA_BUS_WIDTH_16X ? ", x16 bus" : width == SLOT_DATA_BUS_WIDTH_8X ? ", x8 bus" : ", width " + std::to_string(width);
+  name += width == SlotDataBusWidth16X ? ", x16 bus"
+          : width == SlotDataBusWidth8X  ? ", x8 bus"
+                                         : ", width " + std::to_string(width);
   return name;
 }
 
@@ -170,7 +172,9 @@ RecordView Decode(const sim::SmbiosRecord &record) {
     view.kind = "slot";
     view.idOrInstance = static_cast<unsigned>(b[0x09] | (b[0x0A] << 8));
     view.shape = SlotShapeName(b[0x05], b[0x06]);
-    view.state = b[0x07] == SLOT_USAGE_IN_USE ? "In use" : b[0x07] == SLOT_USAGE_AVAILABLE ? "Available" : "usage " + std::to_string(b[0x07]);
+    view.state = b[0x07] == SlotUsageInUse       ? "In use"
+                 : b[0x07] == SlotUsageAvailable ? "Available"
+                                                 : "usage " + std::to_string(b[0x07]);
     view.bus = b[0x0F];
     view.device = b[0x10] >> 3;
     view.function = b[0x10] & 7;

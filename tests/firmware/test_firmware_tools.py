@@ -44,6 +44,14 @@ class DepexTest(unittest.TestCase):
         self.assertEqual(depex_ops("SOR A"), ["SOR", ("PUSH", A), "END"])
         self.assertEqual(depex_ops(f"BEFORE {C.lower()}"), [("BEFORE", C), "END"])
 
+    def test_one_operator_chains_push_each_guid_once_then_the_operators(self):
+        self.assertEqual(depex_ops("A AND B AND (C AND A)"),
+                         [("PUSH", A), ("PUSH", B), ("PUSH", C), "AND", "AND", "END"])
+        self.assertEqual(depex_ops("A OR B"), [("PUSH", A), ("PUSH", B), "OR", "END"])
+        self.assertEqual(depex_ops("A AND A"), [("PUSH", A), "END"])
+        self.assertEqual(depex_ops("A AND B OR C"),
+                         [("PUSH", A), ("PUSH", B), "AND", ("PUSH", C), "OR", "END"])
+
     def test_product_depex_names_every_service_the_entry_point_uses(self):
         with open(os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxe.depex")) as source:
             ops = pf.decode_depex(make_depex.compile_depex(source.read()))

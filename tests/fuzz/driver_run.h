@@ -106,14 +106,14 @@ inline EFI_STATUS StatusByTheRules(const sim::CallLog &log) {
   EFI_STATUS last = EFI_SUCCESS;
   for (const sim::LogEntry &entry : log.Entries()) {
     bool loadedImage = entry.Is("HandleProtocol") &&
-                       GuidsEqual(entry.guid, EFI_LOADED_IMAGE_PROTOCOL_GUID);
+                       GuidsEqual(entry.guid, gEfiLoadedImageProtocolGuid);
     if (loadedImage && entry.status != EFI_SUCCESS) return entry.status;
     if (!recordBufferSeen && entry.Is("AllocatePool") && entry.values[0] == 768) {
       recordBufferSeen = true;
       if (entry.status != EFI_SUCCESS) return EFI_OUT_OF_RESOURCES;
     }
     if (entry.Is("Smbios.Add")) last = EFI_SUCCESS;
-    if (entry.Is("LocateProtocol") && GuidsEqual(entry.guid, EFI_SMBIOS_PROTOCOL_GUID)) {
+    if (entry.Is("LocateProtocol") && GuidsEqual(entry.guid, gEfiSmbiosProtocolGuid)) {
       last = entry.status;
     }
   }

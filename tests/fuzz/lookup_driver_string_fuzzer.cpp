@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<uint8_t> platformLang = in.Bytes(256);
 
   if ((flags & 0x01) != 0) {
-    env.variables.Remove(u"PlatformLang", EFI_GLOBAL_VARIABLE_GUID);
+    env.variables.Remove(u"PlatformLang", gEfiGlobalVariableGuid);
   } else {
-    env.variables.Set(u"PlatformLang", EFI_GLOBAL_VARIABLE_GUID, platformLang);
+    env.variables.Set(u"PlatformLang", gEfiGlobalVariableGuid, platformLang);
   }
   env.firmware.faults.Clear();
   env.firmware.log.clear();

@@ -108,11 +108,11 @@ inline std::string CheckDriverRecord(const sim::SmbiosRecord &record) {
   }
   if (b[0] == SMBIOS_TYPE_SYSTEM_SLOTS) {
     if (b[1] != 0x11) return "Type 9 length " + Hex(b[1]);
-    bool x8 = b[5] == SLOT_TYPE_PCIE_GEN3_X8 && b[6] == SLOT_DATA_BUS_WIDTH_8X;
-    bool x16 = b[5] == SLOT_TYPE_PCIE_GEN3_X16 && b[6] == SLOT_DATA_BUS_WIDTH_16X;
+    bool x8 = b[5] == SlotTypePciExpressGen3X8 && b[6] == SlotDataBusWidth8X;
+    bool x16 = b[5] == SlotTypePciExpressGen3X16 && b[6] == SlotDataBusWidth16X;
     if (!x8 && !x16) return "slot type " + Hex(b[5]) + " with width " + Hex(b[6]);
-    if (b[7] != SLOT_USAGE_AVAILABLE && b[7] != SLOT_USAGE_IN_USE) return "usage " + Hex(b[7]);
-    if (b[8] != SLOT_LENGTH_LONG || b[11] != 0x04 || b[12] != 0x05 || b[13] != 0 || b[14] != 0) {
+    if (b[7] != SlotUsageAvailable && b[7] != SlotUsageInUse) return "usage " + Hex(b[7]);
+    if (b[8] != SlotLengthLong || b[11] != 0x04 || b[12] != 0x05 || b[13] != 0 || b[14] != 0) {
       return "Type 9 fixed fields wrong";
     }
     unsigned id = b[9] | b[10] << 8;
@@ -120,7 +120,7 @@ inline std::string CheckDriverRecord(const sim::SmbiosRecord &record) {
     if ((b[16] & 7) != 0) return "slot root port function not 0";
     return "";
   }
-  if (b[0] == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+  if (b[0] == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
     static constexpr uint8_t kType[5] = {3, 5, 5, 9, 9};
     static constexpr uint8_t kDevFunc[5] = {0x00, 0x00, 0x01, 0xB8, 0x8D};
     if (b[1] != 0x0B) return "Type 41 length " + Hex(b[1]);
@@ -223,7 +223,7 @@ inline std::string CheckEarlierRecords(const std::vector<sim::SmbiosRecord> &bef
     }
     if (kept) continue;
     uint8_t type = earlier.Type();
-    if (type != SMBIOS_TYPE_SYSTEM_SLOTS && type != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+    if (type != SMBIOS_TYPE_SYSTEM_SLOTS && type != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
       return "earlier Type " + std::to_string(type) + " record " + Hex(earlier.handle) + " lost";
     }
     bool replaced = false;

@@ -383,7 +383,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<sim::SmbiosRecord> kept;
   for (const sim::SmbiosRecord &record : run.before) {
     if (record.Type() != SMBIOS_TYPE_SYSTEM_SLOTS &&
-        record.Type() != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+        record.Type() != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
       kept.push_back(record);
     }
   }

@@ -147,7 +147,7 @@ class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
         for (const sim::SmbiosRecord &record : run.added) {
           const std::vector<uint8_t> &b = record.bytes;
           if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS) {
-            EXPECT_EQ(b[7], SLOT_USAGE_AVAILABLE);
+            EXPECT_EQ(b[7], SlotUsageAvailable);
             EXPECT_EQ(b[15], 0xFF);  // the bus word reads all ones
           } else {
             EXPECT_EQ(b[5] & ONBOARD_DEVICE_ENABLED, 0);

@@ -83,21 +83,21 @@ TEST(FirmwareModel, ProtocolLookupsAnswerAsUefiDefinesThem) {
   EFI_BOOT_SERVICES *boot = firmware.BootServices();
   int token = 0;
   VOID *interface = &token;
-  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_NOT_FOUND);
+  EXPECT_EQ(boot->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_NOT_FOUND);
   EXPECT_EQ(interface, nullptr);
-  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(boot->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, nullptr), EFI_INVALID_PARAMETER);
 
-  EFI_HANDLE handle = firmware.InstallProtocol(EFI_SMBIOS_PROTOCOL_GUID, &token);
-  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_SUCCESS);
+  EFI_HANDLE handle = firmware.InstallProtocol(gEfiSmbiosProtocolGuid, &token);
+  EXPECT_EQ(boot->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_SUCCESS);
   EXPECT_EQ(interface, &token);
-  EXPECT_EQ(boot->HandleProtocol(handle, &EFI_SMBIOS_PROTOCOL_GUID, &interface), EFI_SUCCESS);
-  EXPECT_EQ(boot->HandleProtocol(handle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface), EFI_UNSUPPORTED);
+  EXPECT_EQ(boot->HandleProtocol(handle, &gEfiSmbiosProtocolGuid, &interface), EFI_SUCCESS);
+  EXPECT_EQ(boot->HandleProtocol(handle, &gEfiLoadedImageProtocolGuid, &interface), EFI_UNSUPPORTED);
 
   // Calls are counted from the first; fail the next one only.
   firmware.faults.FailCall("LocateProtocol:Smbios", firmware.faults.Calls("LocateProtocol:Smbios") + 1,
                            EFI_DEVICE_ERROR);
-  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_DEVICE_ERROR);
-  EXPECT_EQ(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &interface), EFI_SUCCESS);
+  EXPECT_EQ(boot->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_DEVICE_ERROR);
+  EXPECT_EQ(boot->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &interface), EFI_SUCCESS);
 }
 
 // As OVMF's DXE core hands a dispatched driver over: the file path is the
@@ -107,7 +107,7 @@ TEST(FirmwareModel, DispatchedImageSitsOnItsVolumeHandle) {
   sim::LoadedImage image{firmware, SLOT_INVENTORY_DRIVER_FILE_GUID};
   EFI_BOOT_SERVICES *boot = firmware.BootServices();
   VOID *interface = nullptr;
-  ASSERT_EQ(boot->HandleProtocol(image.Handle(), &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface),
+  ASSERT_EQ(boot->HandleProtocol(image.Handle(), &gEfiLoadedImageProtocolGuid, &interface),
             EFI_SUCCESS);
   auto *loaded = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface);
   auto *file = reinterpret_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(loaded->FilePath);

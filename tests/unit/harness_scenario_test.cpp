@@ -141,7 +141,7 @@ RegisterAccessProtocol *gInstalled = nullptr;
 EFI_STATUS EFIAPI FakeInstall(EFI_HANDLE *handle, const EFI_GUID *guid, EFI_INTERFACE_TYPE type,
                               VOID *interface) {
   if (handle == nullptr || *handle != nullptr || type != EFI_NATIVE_INTERFACE ||
-      !GuidsEqual(*guid, REGISTER_ACCESS_PROTOCOL_GUID)) {
+      !GuidsEqual(*guid, gRegisterAccessProtocolGuid)) {
     return EFI_INVALID_PARAMETER;
   }
   gInstalled = static_cast<RegisterAccessProtocol *>(interface);

@@ -88,7 +88,7 @@ TEST_F(RecordStringsTest, LongerStringGrowsTheRecord) {
 }
 
 TEST_F(RecordStringsTest, ShorterStringLeavesTheOldTailBehindTheNewEnd) {
-  Prepare(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, TYPE41_LENGTH);
+  Prepare(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION, TYPE41_LENGTH);
   std::string old = "PCH Integrated SATA Controller";
   SetArea(old + "\0\0"s);
   EXPECT_EQ(Measure(), 43u);
@@ -154,7 +154,7 @@ TEST_F(RecordStringsTest, CharactersKeepTheirLowByteAndAZeroLowByteEndsTheCopy) 
 
 TEST_F(RecordStringsTest, MeasureCountsEveryShapeOfStringArea) {
   EXPECT_EQ(Measure(), 19u);
-  Prepare(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED, TYPE41_LENGTH);
+  Prepare(SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION, TYPE41_LENGTH);
   EXPECT_EQ(Measure(), 13u);
 
   SetArea(std::string(63, 'a') + "\0\0"s);

@@ -131,9 +131,9 @@ TEST_F(TableAccess, PreparedRecordsDecodeCleanlyInDmidecode) {
   alignas(8) UINT8 slot[RECORD_BUFFER_SIZE] = {};
   PrepareSlotHeader(slot);
   auto *type9 = reinterpret_cast<SMBIOS_TABLE_TYPE9 *>(slot);
-  type9->SlotType = SLOT_TYPE_PCIE_GEN3_X16;
-  type9->SlotDataBusWidth = SLOT_DATA_BUS_WIDTH_16X;
-  type9->CurrentUsage = SLOT_USAGE_IN_USE;
+  type9->SlotType = SlotTypePciExpressGen3X16;
+  type9->SlotDataBusWidth = SlotDataBusWidth16X;
+  type9->CurrentUsage = SlotUsageInUse;
   type9->SlotID = 17;
   type9->BusNum = 0x3A;
   type9->DevFuncNum = EncodeDeviceFunction(2, 0);
@@ -141,7 +141,7 @@ TEST_F(TableAccess, PreparedRecordsDecodeCleanlyInDmidecode) {
   alignas(8) UINT8 device[RECORD_BUFFER_SIZE] = {};
   PrepareDeviceHeader(device);
   auto *type41 = reinterpret_cast<SMBIOS_TABLE_TYPE41 *>(device);
-  type41->DeviceType = ONBOARD_DEVICE_ENABLED | ONBOARD_DEVICE_TYPE_SATA;
+  type41->DeviceType = ONBOARD_DEVICE_ENABLED | OnBoardDeviceExtendedTypeSATAController;
   type41->DeviceTypeInstance = 3;
   type41->DevFuncNum = 0xB8;
   std::memcpy(device + sizeof(SMBIOS_TABLE_TYPE41), "PCH Integrated SATA Controller", 30);

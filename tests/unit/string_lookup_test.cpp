@@ -107,7 +107,7 @@ TEST_F(LanguageTest, PlatformLanguageIsAlwaysTerminatedInsideItsBuffer) {
   }
 
   // Zero bytes: the sizing call itself is refused, so there is no value.
-  variables.Set(u"PlatformLang", EFI_GLOBAL_VARIABLE_GUID, {});
+  variables.Set(u"PlatformLang", gEfiGlobalVariableGuid, {});
   EXPECT_TRUE(EFI_ERROR(ReadPlatformLanguage(&value)));
   EXPECT_EQ(value, nullptr);
 
@@ -184,7 +184,7 @@ TEST_F(LookupTest, EveryPlatformLanguageEndsInTheOnlyLanguage) {
     variables.SetPlatformLang(value, withNul);
     EXPECT_EQ(Lookup(4), u"Riser 1, slot 1");
   }
-  variables.Set(u"PlatformLang", EFI_GLOBAL_VARIABLE_GUID, {});
+  variables.Set(u"PlatformLang", gEfiGlobalVariableGuid, {});
   EXPECT_EQ(Lookup(4), u"Riser 1, slot 1");
   EXPECT_EQ(StringCallsIn("en-US"), 2 * (values.size() + 2));
 }
@@ -280,23 +280,23 @@ TEST_F(LookupTest, SimulatedServicesSizeAndRefuseLikeFirmware) {
   variables.SetPlatformLang("en-US");
   size = 2;
   CHAR8 value[8];
-  EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &EFI_GLOBAL_VARIABLE_GUID,
+  EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &gEfiGlobalVariableGuid,
                                               &attributes, &size, nullptr),
             EFI_BUFFER_TOO_SMALL);
   EXPECT_EQ(size, 6u);
   EXPECT_EQ(attributes, sim::kGlobalLanguageAttributes);
-  EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &EFI_GLOBAL_VARIABLE_GUID,
+  EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &gEfiGlobalVariableGuid,
                                               nullptr, &size, nullptr),
             EFI_INVALID_PARAMETER);
   size = sizeof(value);
-  EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &EFI_GLOBAL_VARIABLE_GUID,
+  EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &gEfiGlobalVariableGuid,
                                               nullptr, &size, value),
             EFI_SUCCESS);
   EXPECT_EQ(size, 6u);
   EXPECT_EQ(fw.RuntimeServices()->GetVariable(u"PlatformLang", &SLOT_INVENTORY_DRIVER_FILE_GUID,
                                               nullptr, &size, value),
             EFI_NOT_FOUND);
-  EXPECT_EQ(fw.RuntimeServices()->GetVariable(nullptr, &EFI_GLOBAL_VARIABLE_GUID, nullptr, &size,
+  EXPECT_EQ(fw.RuntimeServices()->GetVariable(nullptr, &gEfiGlobalVariableGuid, nullptr, &size,
                                               value),
             EFI_INVALID_PARAMETER);
 }

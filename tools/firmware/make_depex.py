@@ -55,7 +55,7 @@ class Compiler:
     def __init__(self, names, tokens, where):
         self.names, self.tokens, self.where = names, tokens, where
         self.position = 0
-        self.out = bytearray()
+        self.ops = []
 
     def peek(self):
         return self.tokens[self.position][1] if self.position < len(self.tokens) else None
@@ -79,7 +79,21 @@ class Compiler:
         self.fail(f"'{token}' is neither a defined name nor a GUID")
 
     def emit(self, opcode, guid=b""):
-        self.out += bytes([pf.DEPEX_OPCODES[opcode]]) + guid
+        self.ops.append((opcode, guid))
+
+    def flattened(self):
+        """A chain of one operator over GUIDs alone (A AND B AND C) as EDK2's build
+        writes it: each distinct GUID pushed once, in order, then the operator once
+        per further GUID. Both orders mean the same; one form keeps the INF's
+        [Depex] and this compiler byte for byte alike."""
+        operators = {opcode for opcode, _ in self.ops if opcode not in ("PUSH", "END")}
+        if operators not in ({"AND"}, {"OR"}):
+            return self.ops
+        operands = []
+        for opcode, guid in self.ops:
+            if opcode == "PUSH" and (opcode, guid) not in operands:
+                operands.append((opcode, guid))
+        return operands + [(operators.pop(), b"")] * (len(operands) - 1) + [("END", b"")]
 
     def compile(self):
         if not self.tokens:
@@ -95,7 +109,7 @@ class Compiler:
         if self.peek() is not None:
             self.fail(f"unexpected '{self.peek()}'")
         self.emit("END")
-        return bytes(self.out)
+        return b"".join(bytes([pf.DEPEX_OPCODES[opcode]]) + guid for opcode, guid in self.flattened())
 
     def or_expression(self):
         self.and_expression()

@@ -62,7 +62,7 @@ EFI_STATUS InstallRegisterAccess(EFI_BOOT_SERVICES *BootServices, const ConfigSp
   UseConfigSpaceMap(Map);
   EFI_HANDLE handle = nullptr;
   auto install = Service<EFI_INSTALL_PROTOCOL_INTERFACE>(BootServices->InstallProtocolInterface);
-  return install(&handle, &REGISTER_ACCESS_PROTOCOL_GUID, EFI_NATIVE_INTERFACE, &gRegisterAccess);
+  return install(&handle, &gRegisterAccessProtocolGuid, EFI_NATIVE_INTERFACE, &gRegisterAccess);
 }
 
 UINTN ConfigAddress(UINT8 Bus, UINT8 Device, UINT8 Function) {

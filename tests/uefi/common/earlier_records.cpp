@@ -12,7 +12,7 @@ UINT8 FormattedLength(UINT8 Type) {
   if (Type == SMBIOS_TYPE_SYSTEM_SLOTS) {
     return sizeof(SMBIOS_TABLE_TYPE9);
   }
-  if (Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
+  if (Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
     return sizeof(SMBIOS_TABLE_TYPE41);
   }
   return sizeof(EFI_SMBIOS_TABLE_HEADER);
@@ -28,13 +28,13 @@ void BuildEarlierRecord(const EarlierRecord &Record, RecordScratch *Scratch) {
     bytes[STRUCTURE_DESIGNATION_OFFSET] = 1;
   }
   if (Record.Type == SMBIOS_TYPE_SYSTEM_SLOTS) {
-    bytes[0x05] = SLOT_TYPE_PCIE_GEN3_X8;
-    bytes[0x06] = SLOT_DATA_BUS_WIDTH_8X;
-    bytes[0x07] = SLOT_USAGE_AVAILABLE;
-    bytes[0x08] = SLOT_LENGTH_LONG;
+    bytes[0x05] = SlotTypePciExpressGen3X8;
+    bytes[0x06] = SlotDataBusWidth8X;
+    bytes[0x07] = SlotUsageAvailable;
+    bytes[0x08] = SlotLengthLong;
   }
-  if (Record.Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED) {
-    bytes[0x05] = ONBOARD_DEVICE_TYPE_VIDEO;
+  if (Record.Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
+    bytes[0x05] = OnBoardDeviceExtendedTypeVideo;
   }
   for (UINTN i = 0; i < Record.StringsLength; i++) {
     bytes[formatted + i] = static_cast<UINT8>(Record.Strings[i]);
@@ -62,7 +62,7 @@ EFI_STATUS AddScratch(EFI_SMBIOS_PROTOCOL *Smbios, RecordScratch *Scratch,
 }
 
 EFI_SMBIOS_PROTOCOL *LocateSmbios(const FirmwareContext &Context) {
-  return LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID);
+  return LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, gEfiSmbiosProtocolGuid);
 }
 
 void AddEarlierRecords(const FirmwareContext &Context, const Scenario &Plan) {

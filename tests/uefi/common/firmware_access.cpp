@@ -21,7 +21,7 @@ UINT64 LoadUnaligned64(const UINT8 *Bytes) {
 EFI_STATUS OpenVolumeRoot(const FirmwareContext &Context, EFI_FILE_PROTOCOL **Root) {
   VOID *interface = nullptr;
   EFI_STATUS status = Context.BootServices->HandleProtocol(
-      Context.ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface);
+      Context.ImageHandle, &gEfiLoadedImageProtocolGuid, &interface);
   if (EFI_ERROR(status)) {
     return status;
   }

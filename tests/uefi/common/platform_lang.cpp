@@ -13,7 +13,7 @@ void ReportPlatformLang(const FirmwareContext &Context) {
   CHAR8 value[64];
   UINTN size = sizeof(value) - 1;
   UINT32 attributes = 0;
-  EFI_STATUS status = Context.RuntimeServices->GetVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID,
+  EFI_STATUS status = Context.RuntimeServices->GetVariable(PLATFORM_LANG_NAME, &gEfiGlobalVariableGuid,
                                                            &attributes, &size, value);
   PutText("platformlang-now");
   PutStatus("status", status);
@@ -33,7 +33,7 @@ void ApplyPlatformLang(const FirmwareContext &Context, const Scenario &Plan) {
     return;
   }
   auto setVariable = Service<EFI_SET_VARIABLE>(Context.RuntimeServices->SetVariable);
-  EFI_STATUS removed = setVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID, 0, 0, nullptr);
+  EFI_STATUS removed = setVariable(PLATFORM_LANG_NAME, &gEfiGlobalVariableGuid, 0, 0, nullptr);
   PutText("platformlang");
   PutStatus("delete", removed);
   if (Plan.Language == LanguageAction::Set) {
@@ -43,12 +43,12 @@ void ApplyPlatformLang(const FirmwareContext &Context, const Scenario &Plan) {
     }
     // Volatile first, as a board's own setup would; firmware that insists on
     // the variable's defined attributes gets them on the second try.
-    EFI_STATUS set = setVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID,
+    EFI_STATUS set = setVariable(PLATFORM_LANG_NAME, &gEfiGlobalVariableGuid,
                                  EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS,
                                  length + 1, Plan.PlatformLang);
     PutStatus("set", set);
     if (EFI_ERROR(set)) {
-      set = setVariable(PLATFORM_LANG_NAME, &EFI_GLOBAL_VARIABLE_GUID,
+      set = setVariable(PLATFORM_LANG_NAME, &gEfiGlobalVariableGuid,
                         EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS |
                             EFI_VARIABLE_RUNTIME_ACCESS,
                         length + 1, Plan.PlatformLang);

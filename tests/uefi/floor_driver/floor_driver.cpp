@@ -48,7 +48,7 @@ extern "C" EFI_STATUS EFIAPI FloorDriverEntry(EFI_HANDLE ImageHandle,
                                               EFI_SYSTEM_TABLE *SystemTable) {
   EFI_BOOT_SERVICES *boot = SystemTable->BootServices;
   VOID *interface = nullptr;
-  if (EFI_ERROR(boot->HandleProtocol(ImageHandle, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &interface))) {
+  if (EFI_ERROR(boot->HandleProtocol(ImageHandle, &gEfiLoadedImageProtocolGuid, &interface))) {
     return EFI_LOAD_ERROR;
   }
   auto *loaded = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(interface);
@@ -61,8 +61,8 @@ extern "C" EFI_STATUS EFIAPI FloorDriverEntry(EFI_HANDLE ImageHandle,
   }
   VOID *database = nullptr;
   VOID *smbios = nullptr;
-  if (EFI_ERROR(boot->LocateProtocol(&EFI_HII_DATABASE_PROTOCOL_GUID, nullptr, &database)) ||
-      EFI_ERROR(boot->LocateProtocol(&EFI_SMBIOS_PROTOCOL_GUID, nullptr, &smbios))) {
+  if (EFI_ERROR(boot->LocateProtocol(&gEfiHiiDatabaseProtocolGuid, nullptr, &database)) ||
+      EFI_ERROR(boot->LocateProtocol(&gEfiSmbiosProtocolGuid, nullptr, &smbios))) {
     return EFI_NOT_FOUND;
   }
   auto *hii = static_cast<EFI_HII_DATABASE_PROTOCOL *>(database);

@@ -32,7 +32,7 @@ struct SavedTable {
 };
 
 bool IsInventoryType(UINT8 Type) {
-  return Type == SMBIOS_TYPE_SYSTEM_SLOTS || Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED;
+  return Type == SMBIOS_TYPE_SYSTEM_SLOTS || Type == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION;
 }
 
 // Bytes of the record at Bytes within Limit, its double NUL included; 0 when
@@ -155,7 +155,7 @@ void RemovePackageList(const FirmwareContext &Context, EFI_HII_HANDLE Handle) {
     return;
   }
   auto *database =
-      LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, EFI_HII_DATABASE_PROTOCOL_GUID);
+      LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, gEfiHiiDatabaseProtocolGuid);
   if (database == nullptr) {
     return;
   }

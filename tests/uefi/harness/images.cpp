@@ -30,7 +30,7 @@ void BuildFirmwareFilePath(const EFI_GUID &FileGuid, FirmwareFilePath *Path) {
 // What the loaded image's FilePath starts with, as the driver will see it.
 void ReportLoadedFilePath(const FirmwareContext &Context, EFI_HANDLE Image) {
   auto *loaded =
-      HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, EFI_LOADED_IMAGE_PROTOCOL_GUID);
+      HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, gEfiLoadedImageProtocolGuid);
   PutText(" filepath=");
   if (loaded == nullptr || loaded->FilePath == nullptr) {
     PutText("none");
@@ -59,7 +59,7 @@ void SetLoadOptions(const FirmwareContext &Context, EFI_HANDLE Image, VOID *Opti
     return;
   }
   if (auto *loaded = HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image,
-                                                                EFI_LOADED_IMAGE_PROTOCOL_GUID)) {
+                                                                gEfiLoadedImageProtocolGuid)) {
     loaded->LoadOptions = Options;
     loaded->LoadOptionsSize = OptionsSize;
   }
@@ -147,7 +147,7 @@ ImageRun RunDriverImage(const FirmwareContext &Context, const CHAR8 *Label, cons
 
 void ReportPackageLists(const FirmwareContext &Context, const EFI_GUID &Guid) {
   VOID *interface = nullptr;
-  EFI_STATUS status = Context.BootServices->LocateProtocol(&EFI_HII_DATABASE_PROTOCOL_GUID, nullptr,
+  EFI_STATUS status = Context.BootServices->LocateProtocol(&gEfiHiiDatabaseProtocolGuid, nullptr,
                                                            &interface);
   PutText("hii");
   PutStatus("locate", status);

@@ -79,7 +79,7 @@ void PutVolumeName(const FirmwareContext &Context, EFI_HANDLE Handle) {
 void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUID &FileGuid,
                  const CHAR16 *FileName) {
   auto *loaded =
-      HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, EFI_LOADED_IMAGE_PROTOCOL_GUID);
+      HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, gEfiLoadedImageProtocolGuid);
   if (loaded == nullptr) {
     return;
   }
@@ -94,7 +94,7 @@ void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUI
       GuidsEqual(node->FvFileName, FileGuid)) {
     PutText("origin kind=firmware-file file=");
     PutGuid(node->FvFileName);
-    PutField("fv2", HasProtocol(Context, loaded->DeviceHandle, EFI_FIRMWARE_VOLUME2_PROTOCOL_GUID), 1);
+    PutField("fv2", HasProtocol(Context, loaded->DeviceHandle, gEfiFirmwareVolume2ProtocolGuid), 1);
     PutVolumeName(Context, loaded->DeviceHandle);
   } else if (node->Header.SubType == MEDIA_FILEPATH_DP &&
              FilePathText(&node->Header, FileName, text)) {
@@ -119,7 +119,7 @@ void ReportDriverOrigins(const FirmwareContext &Context, const EFI_GUID &FileGui
   auto locate = Service<EFI_LOCATE_HANDLE_BUFFER>(Context.BootServices->LocateHandleBuffer);
   UINTN count = 0;
   EFI_HANDLE *images = nullptr;
-  EFI_STATUS status = locate(ByProtocol, &EFI_LOADED_IMAGE_PROTOCOL_GUID, nullptr, &count, &images);
+  EFI_STATUS status = locate(ByProtocol, &gEfiLoadedImageProtocolGuid, nullptr, &count, &images);
   PutText("loaded-images");
   PutStatus("status", status);
   PutField("count", EFI_ERROR(status) ? 0 : count, 4);

@@ -83,21 +83,21 @@ void Reseal(const FirmwareContext &Context, EFI_TABLE_HEADER *Header) {
 }
 
 void ReplaceProtocolMembers(const FirmwareContext &Context) {
-  if (auto *smbios = LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, EFI_SMBIOS_PROTOCOL_GUID)) {
+  if (auto *smbios = LocateInterface<EFI_SMBIOS_PROTOCOL>(Context, gEfiSmbiosProtocolGuid)) {
     Replace<SERVICE_SMBIOS_ADD>(&smbios->Add);
     Replace<SERVICE_SMBIOS_REMOVE>(&smbios->Remove);
     Replace<SERVICE_SMBIOS_GET_NEXT>(&smbios->GetNext);
   }
   if (auto *database =
-          LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, EFI_HII_DATABASE_PROTOCOL_GUID)) {
+          LocateInterface<EFI_HII_DATABASE_PROTOCOL>(Context, gEfiHiiDatabaseProtocolGuid)) {
     Replace<SERVICE_HII_NEW_PACKAGE_LIST>(&database->NewPackageList);
   }
   if (auto *strings =
-          LocateInterface<EFI_HII_STRING_PROTOCOL>(Context, EFI_HII_STRING_PROTOCOL_GUID)) {
+          LocateInterface<EFI_HII_STRING_PROTOCOL>(Context, gEfiHiiStringProtocolGuid)) {
     Replace<SERVICE_HII_GET_STRING>(&strings->GetString);
     Replace<SERVICE_HII_GET_LANGUAGES>(&strings->GetLanguages);
   }
-  if (auto *access = LocateInterface<RegisterAccessProtocol>(Context, REGISTER_ACCESS_PROTOCOL_GUID)) {
+  if (auto *access = LocateInterface<RegisterAccessProtocol>(Context, gRegisterAccessProtocolGuid)) {
     Replace<SERVICE_CONFIG_SPACE_ADDRESS>(&access->ConfigSpaceAddress);
   }
 }
@@ -110,7 +110,7 @@ void BeginMetering(const FirmwareContext &Context, EFI_HANDLE Image) {
   }
   gImageStart = gImageEnd = 0;
   if (auto *loaded = HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image,
-                                                                EFI_LOADED_IMAGE_PROTOCOL_GUID)) {
+                                                                gEfiLoadedImageProtocolGuid)) {
     gImageStart = reinterpret_cast<UINTN>(loaded->ImageBase);
     gImageEnd = gImageStart + loaded->ImageSize;
   }

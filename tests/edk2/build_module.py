@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Builds SlotInventoryDxe from source with EDK2's own build (GCC5, X64,
+RELEASE) and checks the result: a PE32+ boot-service driver without global
+constructors (EDK2 runs none), its depex the same bytes as
+tools/firmware/make_depex.py makes of platform/SlotInventoryDxe.depex, and
+the source INF naming the module as the binary INF does and listing the
+sources our own image build compiles.
+
+    build_module.py EDK2_DIR SOURCE_DIR BUILD_DIR
+
+The workspace goes to BUILD_DIR/edk2-module (the package is a link there
+named SlotInventoryPkg); the EDK2 tree is only read. Prints the build time and
+the image's size. Exit 1 with a message when anything is missing or wrong.
+"""
+import os
+import pathlib
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import time
+
+TARGET, TOOLCHAIN, ARCH = "RELEASE", "GCC5", "X64"
+PACKAGE = "SlotInventoryPkg"
+MODULE = "SlotInventoryDxe"
+
+
+def fail(message):
+    print(f"build_module.py: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def inf_defines(path):
+    defines = {}
+    for line in path.read_text().splitlines():
+        line = line.split("#", 1)[0].strip()
+        if "=" in line:
+            key, value = (part.strip() for part in line.split("=", 1))
+            defines[key] = value
+    return defines
+
+
+def inf_sources(path):
+    """The files an INF's [Sources] section lists."""
+    sources, inside = [], False
+    for line in path.read_text().splitlines():
+        line = line.split("#", 1)[0].strip()
+        if line.startswith("["):
+            inside = line.split(".")[0].rstrip("]") == "[Sources"
+        elif inside and line:
+            sources.append(line.split("|")[0].strip())
+    return sources
+
+
+def driver_sources(source):
+    """What our own build compiles into the image: the .cpp files of the
+    folders CMakeLists.txt names in DRIVER_DIRS, and the image's own two."""
+    cmake = (source / "CMakeLists.txt").read_text()
+    folders = re.search(r"set\(DRIVER_DIRS ([^)]*)\)", cmake).group(1).split()
+    files = [path.relative_to(source).as_posix()
+             for folder in folders for path in (source / folder).glob("*.cpp")]
+    return sorted(files) + ["image/image_support.cpp", "image/sideband_mmio.cpp"]
+
+
+def elf_sections(path):
+    """{name: size} of a 64-bit little-endian ELF file's sections."""
+    data = path.read_bytes()
+    if data[:4] != b"\x7fELF" or data[4] != 2:
+        fail(f"{path} is not a 64-bit ELF file")
+    table, = struct.unpack_from("<Q", data, 0x28)
+    entry_size, count, names_index = struct.unpack_from("<HHH", data, 0x3A)
+    headers = [struct.unpack_from("<IIQQQQ", data, table + i * entry_size) for i in range(count)]
+    names = headers[names_index][4]
+    sections = {}
+    for name, _, _, _, _, size in headers:
+        end = data.index(b"\0", names + name)
+        sections[data[names + name:end].decode()] = size
+    return sections
+
+
+def prepare_workspace(edk2, source, workspace):
+    """A fresh Conf from BaseTools' templates, as edksetup.sh makes it, and the package link."""
+    conf = workspace / "Conf"
+    conf.mkdir(parents=True, exist_ok=True)
+    for name in ("target.txt", "tools_def.txt", "build_rule.txt"):
+        shutil.copyfile(edk2 / "BaseTools" / "Conf" / (name.replace(".txt", ".template")), conf / name)
+    link = workspace / PACKAGE
+    if link.is_symlink() or link.exists():
+        link.unlink()
+    link.symlink_to(source.resolve(), target_is_directory=True)
+    return conf
+
+
+def build(edk2, workspace, conf):
+    # gcc's temporary files (LTO's among them) stay in the build tree.
+    temporary = workspace / "tmp"
+    env = dict(os.environ)
+    env.update(WORKSPACE=str(workspace), PACKAGES_PATH=f"{workspace}:{edk2}",
+               EDK_TOOLS_PATH=str(edk2 / "BaseTools"), CONF_PATH=str(conf),
+               PYTHON_COMMAND=env.get("PYTHON_COMMAND", "python3"),
+               PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary),
+               PATH=f"{edk2 / 'BaseTools' / 'BinWrappers' / 'PosixLike'}:{env['PATH']}")
+    command = ["build", "-p", f"{PACKAGE}/{PACKAGE}.dsc", "-m", f"{PACKAGE}/{MODULE}.inf",
+               "-a", ARCH, "-t", TOOLCHAIN, "-b", TARGET, "-n", "2"]
+    temporary.mkdir(exist_ok=True)
+    started = time.monotonic()
+    result = subprocess.run(command, cwd=workspace, env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, text=True)
+    elapsed = time.monotonic() - started
+    log = workspace / "build.log"
+    log.write_text(result.stdout)
+    if result.returncode != 0:
+        tail = "\n".join(result.stdout.splitlines()[-40:])
+        fail(f"EDK2's build failed (whole log in {log}):\n{tail}")
+    return elapsed
+
+
+def main():
+    if len(sys.argv) != 4:
+        fail("usage: build_module.py EDK2_DIR SOURCE_DIR BUILD_DIR")
+    if not sys.argv[1]:
+        fail("no EDK2 workspace known (scripts/fetch-edk2.sh --where names none): "
+             "scripts/fetch-edk2.sh makes one")
+    edk2, source, out = (pathlib.Path(arg).resolve() for arg in sys.argv[1:])
+    if not (edk2 / "BaseTools" / "BinWrappers" / "PosixLike" / "build").is_file() or \
+            not (edk2 / "MdePkg" / "MdePkg.dec").is_file():
+        fail(f"no EDK2 workspace with built BaseTools at '{edk2}': scripts/fetch-edk2.sh makes one")
+    sys.path.insert(0, str(source / "tools" / "firmware"))
+    sys.path.insert(0, str(source / "image"))
+    import check_pe_image
+    import make_depex
+    import pi_firmware
+
+    source_inf = inf_defines(source / f"{MODULE}.inf")
+    binary_inf = inf_defines(source / "platform" / f"{MODULE}.inf")
+    for key in ("FILE_GUID", "BASE_NAME", "VERSION_STRING", "MODULE_TYPE"):
+        if source_inf.get(key) != binary_inf.get(key):
+            fail(f"{key} is '{source_inf.get(key)}' in {MODULE}.inf but "
+                 f"'{binary_inf.get(key)}' in platform/{MODULE}.inf")
+
+    listed, built = inf_sources(source / f"{MODULE}.inf"), driver_sources(source)
+    if sorted(listed) != sorted(built):
+        fail(f"{MODULE}.inf's [Sources] and our own image build differ: only in the INF "
+             f"{sorted(set(listed) - set(built))}, only in ours {sorted(set(built) - set(listed))}")
+
+    workspace = out / "edk2-module"
+    # From scratch each time, so no object left from an earlier run hides a failure.
+    shutil.rmtree(workspace / "Build", ignore_errors=True)
+    conf = prepare_workspace(edk2, source, workspace)
+    elapsed = build(edk2, workspace, conf)
+
+    products = workspace / "Build" / PACKAGE / f"{TARGET}_{TOOLCHAIN}" / ARCH
+    image = products / f"{MODULE}.efi"
+    depex = products / PACKAGE / MODULE / "OUTPUT" / f"{MODULE}.depex"
+    for path in (image, depex):
+        if not path.is_file():
+            fail(f"the build left no {path}")
+    # EDK2 runs no constructors: a global one would silently never run.
+    linked = products / PACKAGE / MODULE / "DEBUG" / f"{MODULE}.dll"
+    constructors = [name for name, size in elf_sections(linked).items()
+                    if size and name.startswith((".init_array", ".ctors", ".preinit_array"))]
+    if constructors:
+        fail(f"{linked} has global constructors ({', '.join(constructors)}), which EDK2 never runs")
+    problems = check_pe_image.check(str(image), "efi_boot_service_driver")
+    if problems:
+        fail(f"{image}: " + "; ".join(problems))
+
+    depex_source = source / "platform" / f"{MODULE}.depex"
+    try:
+        ours = make_depex.compile_depex(depex_source.read_text(), str(depex_source))
+    except pi_firmware.FirmwareError as error:
+        fail(str(error))
+    theirs = depex.read_bytes()
+    if ours != theirs:
+        fail(f"the INF's [Depex] compiles to {theirs.hex()} in EDK2, "
+             f"platform/{MODULE}.depex to {ours.hex()}")
+
+    print(f"{MODULE}.efi built by EDK2 ({TOOLCHAIN} {TARGET} {ARCH}) in {elapsed:.1f} s: "
+          f"{image.stat().st_size} bytes, PE32+ boot-service driver")
+    print(f"depex: {len(theirs)} bytes, EDK2's and make_depex.py's the same")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
