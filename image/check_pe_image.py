@@ -3,7 +3,9 @@
 expected subsystem, no imports (firmware resolves none), base relocations
 (firmware loads images wherever pool memory is free), sections placed on
 their alignment with code and data apart (no section both writable and
-executable, code read-only), and, when asked, no larger than a limit."""
+executable, code read-only), a preferred base below 1 MiB (the DXE core
+tries to allocate an image at a higher one first and logs the failure), and,
+when asked, no larger than a limit."""
 import argparse
 import struct
 import sys
@@ -12,6 +14,9 @@ IMAGE_FILE_MACHINE_AMD64 = 0x8664
 PE32_PLUS_MAGIC = 0x20B
 DIRECTORY_IMPORT = 1
 DIRECTORY_BASERELOC = 5
+# The DXE core loads an image at its preferred base when that is at or above
+# 1 MiB and free, else anywhere; a linker's default base is neither.
+HIGHEST_QUIET_BASE = 0x100000 - 1
 SUBSYSTEMS = {"efi_application": 10, "efi_boot_service_driver": 11}
 SECTION_HEADER_SIZE = 40
 SCN_CNT_CODE = 0x00000020
@@ -53,6 +58,7 @@ def check(path, subsystem_name, max_size=None):
     section_alignment, file_alignment = struct.unpack_from("<II", data, optional + 32)
     subsystem = struct.unpack_from("<H", data, optional + 68)[0]
     entry = struct.unpack_from("<I", data, optional + 16)[0]
+    base = struct.unpack_from("<Q", data, optional + 24)[0]
     directories = struct.unpack_from("<I", data, optional + 108)[0]
     directory = optional + 112
 
@@ -73,6 +79,8 @@ def check(path, subsystem_name, max_size=None):
         problems.append("image has imports")
     if directory_size(DIRECTORY_BASERELOC) == 0:
         problems.append("image has no base relocations")
+    if base > HIGHEST_QUIET_BASE:
+        problems.append(f"preferred base 0x{base:X}: the DXE core tries that address first and logs its failure")
     problems += section_problems(data, optional + optional_size, sections, section_alignment,
                                  file_alignment)
     if max_size is not None and len(data) > max_size:

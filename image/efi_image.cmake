@@ -23,7 +23,9 @@ else()
   set(EFI_ALIGNMENT /align:64 /filealign:64 /driver)
 endif()
 
-# add_efi_image(NAME SUBSYSTEM ENTRY SOURCES...) builds NAME.efi.
+# add_efi_image(NAME SUBSYSTEM ENTRY SOURCES...) builds NAME.efi. It is linked at
+# base 0: firmware relocates every image, and the DXE core first tries a base at
+# or above 1 MiB as an address to load at, logging the failure.
 function(add_efi_image name subsystem entry)
   set(objects)
   foreach(source IN LISTS ARGN)
@@ -51,7 +53,7 @@ function(add_efi_image name subsystem entry)
   add_custom_command(
     OUTPUT ${image}
     COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${subsystem} /entry:${entry} /nodefaultlib
-            /machine:x64 /dynamicbase /fixed:no /opt:ref ${EFI_ALIGNMENT}
+            /machine:x64 /dynamicbase /fixed:no /opt:ref /base:0 ${EFI_ALIGNMENT}
             /out:${image} ${objects}
     DEPENDS ${objects}
     COMMENT "EFI link ${name}.efi"

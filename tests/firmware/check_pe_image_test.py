@@ -40,6 +40,12 @@ class ImageCheck(unittest.TestCase):
         problems = self.check(self.data, max_size=len(self.data) - 1)
         self.assertTrue(any("over the limit" in problem for problem in problems), problems)
 
+    def test_a_linker_default_base_fails(self):
+        optional = struct.unpack_from("<I", self.data, 0x3C)[0] + 24
+        struct.pack_into("<Q", self.data, optional + 24, 0x140000000)
+        problems = self.check(self.data)
+        self.assertTrue(any("preferred base" in problem for problem in problems), problems)
+
     def test_writable_code_fails(self):
         at = first_section_characteristics_offset(self.data)
         value = struct.unpack_from("<I", self.data, at)[0]
