@@ -166,8 +166,9 @@ def scenario_text(board, name, window_device):
 # by the UEFI shell's `load` from a startup.nsh ("shell"); then the same on
 # OVMF built from EDK2's source with the driver in its platform build:
 # dispatched in a RELEASE ("edk2") and a DEBUG build with memory protection
-# ("edk2-debug"), and loaded by the DEBUG build's shell ("edk2-debug-shell").
-BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell")
+# ("edk2-debug"), loaded by the DEBUG build's shell ("edk2-debug-shell"), and
+# dispatched in a RELEASE build that compiles it from source ("edk2-src").
+BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell", "edk2-src")
 # The fw_cfg file the test platform's DXE driver reads its scenario from.
 FW_CFG_SCENARIO = "opt/slotinv/scenario"
 PLATFORM_FILE_GUID = "6018BF80-8B30-4353-B469-A8B389F108EE"
@@ -320,9 +321,13 @@ def check_dispatch(lines):
     if not producer or end > at or not any(line.startswith("SmbiosAdd: Smbios type")
                                           for line in lines[producer[0]:end]):
         problems.append("driver loaded before OVMF's SMBIOS producer added its records")
-    base = next((int(match.group(1), 16) for match in map(LOADED_AT.match, lines[at + 1:at + 8]) if match), None)
-    if base is None:
-        problems.append("no load address follows the driver's loading line")
+    placed = next((i for i in range(at + 1, min(at + 8, len(lines))) if LOADED_AT.match(lines[i])), None)
+    if placed is None:
+        return problems + ["no load address follows the driver's loading line"]
+    base = int(LOADED_AT.match(lines[placed]).group(1), 16)
+    # Anything the DXE core says while placing the image is about the image.
+    problems += [f"while loading the driver: {line}" for line in lines[at + 1:placed]
+                 if not line.startswith("InstallProtocolInterface: ")]
     for match in filter(None, map(START_FAILED.match, lines)):
         if int(match.group(1), 16) == base:
             problems.append(f"the driver's entry point failed: {match.group(2).strip()}")

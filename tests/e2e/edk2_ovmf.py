@@ -11,11 +11,14 @@ usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: every configuration)
 Configurations: release (the driver as a binary module), debug (the same with
 asserts, heap guard, NULL-pointer detection, stack guard and freed-memory
 clearing), debug-platform (the debug firmware with the test platform's driver
-only, for the shell's load and the fault controls). Each firmware is cached
-under ${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/ by a hash of its
-inputs (the EDK2 source, the flags, the images, the INFs, the DSC and FDF as
-edited); configurations of one build target share one EDK2 workspace, so a
-change to the driver rebuilds only its firmware file and the volumes."""
+only, for the shell's load and the fault controls), source (release with the
+driver built from source: the repository as SlotInventoryPkg/, the lines of
+platform/SlotInventoryDxeSource.dsc and .fdf). Each firmware is cached under
+${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/ by a hash of its inputs
+(the EDK2 source, the flags, the images, the INFs and sources, the DSC and
+FDF as edited). Each configuration keeps its own EDK2 workspace, where files
+whose content did not change keep their time, so a change to the driver
+rebuilds only what depends on it."""
 import argparse
 import fcntl
 import hashlib
@@ -32,10 +35,16 @@ SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "slotinv-edk2")
 FETCH_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "fetch-edk2.sh")
 DRIVER_FDF = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxe.fdf")
+SOURCE_DSC = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxeSource.dsc")
+SOURCE_FDF = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxeSource.fdf")
+# The repository is the driver's EDK2 package; what its module build reads.
+PACKAGE_NAME = "SlotInventoryPkg"
+PACKAGE_FILES = ("SlotInventoryDxe.inf", "SlotInventoryPkg.dec")
+PACKAGE_DIRS = ("include", "image", "base", "hw", "smbios", "hii", "inventory", "entry")
 TEST_PLATFORM_FDF = os.path.join(SOURCE_DIR, "tests", "uefi", "test_platform", "SlotInventoryTestPlatform.fdf")
 PLATFORM_DSC = "OvmfPkg/OvmfPkgX64.dsc"
 PLATFORM_FDF = "OvmfPkg/OvmfPkgX64.fdf"
-# Where the platform's lines go in a volume OVMF already has.
+# Where the platform's lines go in a section OVMF already has (the DXE volume, the components).
 ANCHOR = "OvmfPkg/SmbiosPlatformDxe/SmbiosPlatformDxe.inf"
 COPY_DIR = "SlotInvOvmf"  # the copied DSC and FDF, inside the workspace
 BUILD_FLAGS = ["-a", "X64", "-t", "GCC5", "-DFD_SIZE_4MB", "-DSECURE_BOOT_ENABLE=TRUE"]
@@ -59,7 +68,7 @@ PROTECTION_PCDS = (
 # A binary module: its folder in the workspace (the one its FDF lines name),
 # its INF and the files the INF lists, all from the build tree.
 Module = namedtuple("Module", "folder inf files")
-Config = namedtuple("Config", "target fdf_fragments modules pcds")
+Config = namedtuple("Config", "target fdf_fragments dsc_fragments modules source pcds")
 
 
 def driver_module(build):
@@ -76,13 +85,17 @@ def test_platform_module(build):
 
 
 def configurations(build):
-    with_driver = ([TEST_PLATFORM_FDF, DRIVER_FDF], [test_platform_module(build), driver_module(build)])
-    # Without the driver the volume still needs the driver's file rule.
-    platform_only = ([TEST_PLATFORM_FDF, DRIVER_FDF], [test_platform_module(build)])
+    platform = test_platform_module(build)
+    # (FDF lines, DSC lines, binary modules, the driver's package from source)
+    binary = ([TEST_PLATFORM_FDF, DRIVER_FDF], [], [platform, driver_module(build)], False)
+    # Without the driver the volume still needs the binary rule, for the test platform.
+    platform_only = ([TEST_PLATFORM_FDF, DRIVER_FDF], [], [platform], False)
+    source = ([TEST_PLATFORM_FDF, DRIVER_FDF, SOURCE_FDF], [SOURCE_DSC], [platform], True)
     return {
-        "release": Config("RELEASE", *with_driver, ()),
-        "debug": Config("DEBUG", *with_driver, PROTECTION_PCDS),
+        "release": Config("RELEASE", *binary, ()),
+        "debug": Config("DEBUG", *binary, PROTECTION_PCDS),
         "debug-platform": Config("DEBUG", *platform_only, PROTECTION_PCDS),
+        "source": Config("RELEASE", *source, ()),
     }
 
 
@@ -93,7 +106,7 @@ class BuildError(Exception):
 # --- The platform's lines applied to OVMF's FDF -------------------------------
 
 def fragment_sections(path):
-    """{section header: [lines]} of an FDF fragment, comments and blank lines dropped."""
+    """{section header: [lines]} of a DSC or FDF fragment, comments and blank lines dropped."""
     sections, current = {}, None
     with open(path, encoding="utf-8") as handle:
         for line in handle:
@@ -117,20 +130,21 @@ def section_of(fdf_lines, index):
     return None
 
 
-def apply_fragment(fdf_lines, fragment, modules_present):
-    """Inserts the fragment's lines: under a section the FDF has, after the
-    anchor there; a section it lacks is appended whole. INF lines of modules
-    not in this configuration are left out."""
+def apply_fragment(fdf_lines, fragment, modules_present, where):
+    """Inserts the fragment's lines: under a section the file has, after the
+    anchor there; a section it lacks is appended whole. FDF INF lines of
+    binary modules not in this configuration are left out."""
     for header, lines in fragment.items():
         lines = [line for line in lines
-                 if not line.lstrip().startswith("INF") or any(folder + "/" in line for folder in modules_present)]
+                 if not line.lstrip().startswith("INF  RuleOverride = BINARY")
+                 or any(folder + "/" in line for folder in modules_present)]
         if not lines:
             continue
         if header in (line.strip() for line in fdf_lines):
             anchors = [i for i, line in enumerate(fdf_lines)
                        if ANCHOR in line and section_of(fdf_lines, i) == header]
             if not anchors:
-                raise BuildError(f"{PLATFORM_FDF}: no {ANCHOR} in {header} to add the lines after")
+                raise BuildError(f"{where}: no {ANCHOR} in {header} to add the lines after")
             at = anchors[0] + 1
             fdf_lines[at:at] = lines
         else:
@@ -145,17 +159,30 @@ def platform_fdf(edk2, config):
     lines = [re.sub(r"^!include\s+([^/\s]+)$", r"!include OvmfPkg/\1", line) for line in lines]
     present = [module.folder for module in config.modules]
     for path in config.fdf_fragments:
-        lines = apply_fragment(lines, fragment_sections(path), present)
+        lines = apply_fragment(lines, fragment_sections(path), present, PLATFORM_FDF)
     return "\n".join(lines) + "\n"
 
 
-def platform_dsc(edk2):
+def platform_dsc(edk2, config):
     with open(os.path.join(edk2, PLATFORM_DSC), encoding="utf-8") as handle:
         text = handle.read()
     text, count = re.subn(r"(FLASH_DEFINITION\s*=\s*)\S+", rf"\g<1>{COPY_DIR}/OvmfPkgX64.fdf", text)
     if count != 1:
         raise BuildError(f"{PLATFORM_DSC}: expected one FLASH_DEFINITION, found {count}")
-    return text
+    lines = text.splitlines()
+    for path in config.dsc_fragments:
+        lines = apply_fragment(lines, fragment_sections(path), [], PLATFORM_DSC)
+    return "\n".join(lines) + "\n"
+
+
+def package_files():
+    """Every file of the driver's package that its module build reads."""
+    paths = [os.path.join(SOURCE_DIR, name) for name in PACKAGE_FILES]
+    for folder in PACKAGE_DIRS:
+        for root, dirs, files in os.walk(os.path.join(SOURCE_DIR, folder)):
+            dirs.sort()
+            paths += [os.path.join(root, name) for name in sorted(files)]
+    return paths
 
 
 # --- The build ------------------------------------------------------------------
@@ -172,10 +199,10 @@ def input_hash(edk2, config, fdf, dsc):
     digest = hashlib.sha256()
     for text in (os.path.basename(edk2), config.target, " ".join(BUILD_FLAGS), " ".join(config.pcds), fdf, dsc):
         digest.update(text.encode() + b"\0")
-    for module in config.modules:
-        for path in [module.inf] + module.files:
-            with open(path, "rb") as handle:
-                digest.update(os.path.basename(path).encode() + b"\0" + handle.read())
+    inputs = [path for module in config.modules for path in [module.inf] + module.files]
+    for path in inputs + (package_files() if config.source else []):
+        with open(path, "rb") as handle:
+            digest.update(os.path.relpath(path, SOURCE_DIR).encode() + b"\0" + handle.read())
     return digest.hexdigest()[:16]
 
 
@@ -213,6 +240,13 @@ def prepare_workspace(edk2, workspace, config, fdf, dsc):
     os.makedirs(copy, exist_ok=True)
     for name, text in (("OvmfPkgX64.fdf", fdf), ("OvmfPkgX64.dsc", dsc)):
         write_if_changed(os.path.join(copy, name), text.encode())
+    if config.source:
+        # The repository as the workspace's SlotInventoryPkg/, as a platform puts it.
+        link = os.path.join(workspace, PACKAGE_NAME)
+        if os.path.islink(link) and os.readlink(link) != SOURCE_DIR:
+            os.unlink(link)
+        if not os.path.islink(link):
+            os.symlink(SOURCE_DIR, link)
     for module in config.modules:
         folder = os.path.join(workspace, module.folder)
         os.makedirs(folder, exist_ok=True)
@@ -249,14 +283,15 @@ def firmware(build, name):
     if missing:
         raise BuildError(f"build the images first; missing {', '.join(missing)}")
     edk2 = edk2_workspace()
-    fdf, dsc = platform_fdf(edk2, config), platform_dsc(edk2)
+    fdf, dsc = platform_fdf(edk2, config), platform_dsc(edk2, config)
     out = os.path.join(CACHE, "firmware", f"{name}-{input_hash(edk2, config, fdf, dsc)}")
     result = {"code": os.path.join(out, "OVMF_CODE.fd"), "vars": os.path.join(out, "OVMF_VARS.fd"),
               "log": os.path.join(out, "build.log"), "ffs": {}, "seconds": 0.0, "cached": True}
-    for module in config.modules:
-        base = os.path.splitext(os.path.basename(module.inf))[0]
+    for base in [os.path.splitext(os.path.basename(module.inf))[0] for module in config.modules] + (
+            ["SlotInventoryDxe"] if config.source else []):
         result["ffs"][base] = os.path.join(out, f"{base}.ffs")
-    workspace = os.path.join(CACHE, "workspace", config.target.lower())
+    # A workspace per configuration: EDK2 rebuilds every module when its DSC or FDF changes.
+    workspace = os.path.join(CACHE, "workspace", name)
     os.makedirs(workspace, exist_ok=True)
     with open(os.path.join(workspace, ".lock"), "w") as lock:
         # One build per workspace at a time; a second caller then finds the cache filled.
@@ -291,7 +326,7 @@ def firmware(build, name):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", help="CMake build directory holding image/ and tests/uefi/")
-    parser.add_argument("configs", nargs="*", help="release, debug, debug-platform (default: all)")
+    parser.add_argument("configs", nargs="*", help="release, debug, debug-platform, source (default: all)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     known = configurations(build)

@@ -86,6 +86,7 @@ FIRMWARE_BOOTS = {
     "edk2": FirmwareBoot("fv", "release", False),
     "edk2-debug": FirmwareBoot("fv", "debug", True),
     "edk2-debug-shell": FirmwareBoot("shell", "debug-platform", True),
+    "edk2-src": FirmwareBoot("fv", "source", False),
 }
 # Report lines and artifact folders: edk2-debug-shell/NAME reads edk2-debug/shell/NAME.
 LINE_PREFIX = {"edk2-debug-shell": "edk2-debug/shell"}

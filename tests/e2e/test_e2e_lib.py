@@ -209,5 +209,44 @@ class FirmwareBootTest(unittest.TestCase):
         self.assertEqual(len(lib.check_package_list(package_list(), other)), 1)
 
 
+class DebugLogTest(unittest.TestCase):
+    """The DXE core's own lines, as a DEBUG OVMF writes them, in dispatch order."""
+    PRODUCER = [f"Loading driver {lib.SMBIOS_PRODUCER_FILE_GUID}",
+                "Loading driver at 0x0000D550000 EntryPoint=0x0000D551AF5 SmbiosPlatformDxe.efi",
+                "SmbiosAdd: Smbios type 1 with size 0x4B is added to 32-bit table"]
+    ENUMERATED = [f"InstallProtocolInterface: {lib.PCI_ENUMERATION_COMPLETE_GUID} 0"]
+    DRIVER = [f"Loading driver {lib.DRIVER_FILE_GUID}",
+              "InstallProtocolInterface: 5B1B31A1-9562-11D2-8E3F-00A0C969723B C78BEA0",
+              "Loading driver at 0x0000C763000 EntryPoint=0x0000C763337 ",
+              "SmbiosRemove: remove from 32-bit table"]
+
+    def problems(self, *parts, serial=""):
+        return lib.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv")
+
+    def test_driver_after_enumeration_and_the_smbios_producer_passes(self):
+        self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER), [])
+
+    def test_order_status_and_faults_are_read_from_the_log(self):
+        self.assertTrue(self.problems(self.PRODUCER, self.DRIVER, self.ENUMERATED))
+        self.assertTrue(self.problems(self.ENUMERATED, self.DRIVER, self.PRODUCER))
+        self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER,
+                                      ["Error: Image at 0000C763000 start failed: Not Found"]))
+        self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER[:2],
+                                      ["ConvertPages: failed to find range 140000000 - 140001FFF"],
+                                      self.DRIVER[2:]))
+        self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER,
+                                      ["ASSERT [SmbiosDxe] SmbiosDxe.c(1): FALSE"]))
+        serial = "!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"
+        self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, serial=serial))
+
+    def test_exception_dump_names_type_address_and_image(self):
+        dump = ("!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"
+                "CR0  - 0000000080010033, CR2  - 000000000C75F000, CR3  - 000000000FC01000\n"
+                "!!!! Find image based on IP(0xC76304A) (No PDB)  (ImageBase=000000000C763000, "
+                "EntryPoint=000000000C763000) !!!!\n")
+        self.assertEqual(lib.exception_dump(dump), (0x0E, 0xC75F000, 0xC763000))
+        self.assertEqual(lib.exception_dump("no fault"), (None, None, None))
+
+
 if __name__ == "__main__":
     unittest.main()
