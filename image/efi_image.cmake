@@ -25,7 +25,9 @@ endif()
 
 # add_efi_image(NAME SUBSYSTEM ENTRY SOURCES...) builds NAME.efi. It is linked at
 # base 0: firmware relocates every image, and the DXE core first tries a base at
-# or above 1 MiB as an address to load at, logging the failure.
+# or above 1 MiB as an address to load at, logging the failure. Its time stamp is
+# 0, as EDK2's GenFw leaves it, so the same sources make the same bytes and
+# firmware built around the image stays cached.
 function(add_efi_image name subsystem entry)
   set(objects)
   foreach(source IN LISTS ARGN)
@@ -53,7 +55,7 @@ function(add_efi_image name subsystem entry)
   add_custom_command(
     OUTPUT ${image}
     COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${subsystem} /entry:${entry} /nodefaultlib
-            /machine:x64 /dynamicbase /fixed:no /opt:ref /base:0 ${EFI_ALIGNMENT}
+            /machine:x64 /dynamicbase /fixed:no /opt:ref /base:0 /timestamp:0 ${EFI_ALIGNMENT}
             /out:${image} ${objects}
     DEPENDS ${objects}
     COMMENT "EFI link ${name}.efi"
