@@ -250,6 +250,8 @@ def check_origin(report, kind):
         if field_int(found[0], "fv2", 0) != 1:
             problems.append("the driver's device handle carries no firmware-volume2 protocol")
         return problems
+    if any(entry["fields"].get("kind") == "firmware-file" for entry in origins):
+        return ["the DXE core dispatched the driver from the volume as well"]
     found = [entry for entry in origins if entry["fields"].get("kind") == "file-path"]
     if len(found) != 1:
         return [f"{len(found)} loaded images from a file-path node ending in {SHELL_DRIVER_PATH}"]

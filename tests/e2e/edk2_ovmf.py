@@ -10,8 +10,9 @@ usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: every configuration)
 
 Configurations: release (the driver as a binary module), debug (the same with
 asserts, heap guard, NULL-pointer detection, stack guard and freed-memory
-clearing), debug-platform (the debug firmware with the test platform's driver
-only, for the shell's load and the fault controls), source (release with the
+clearing), debug-shell (the debug firmware itself, its copy of the driver's
+file made never to dispatch, for the shell's load and the fault controls:
+EDK2 would rebuild every module for a second FDF), source (release with the
 driver built from source: the repository as SlotInventoryPkg/, the lines of
 platform/SlotInventoryDxeSource.dsc and .fdf). Each firmware is cached under
 ${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/ by a hash of its inputs
@@ -42,6 +43,9 @@ PACKAGE_NAME = "SlotInventoryPkg"
 PACKAGE_FILES = ("SlotInventoryDxe.inf", "SlotInventoryPkg.dec")
 PACKAGE_DIRS = ("include", "image", "base", "hw", "smbios", "hii", "inventory", "entry")
 TEST_PLATFORM_FDF = os.path.join(SOURCE_DIR, "tests", "uefi", "test_platform", "SlotInventoryTestPlatform.fdf")
+FIRMWARE_TOOLS = os.path.join(SOURCE_DIR, "tools", "firmware")
+# A dependency expression the DXE core never satisfies: FALSE, END.
+NEVER_DEPEX = bytes([0x07, 0x08])
 PLATFORM_DSC = "OvmfPkg/OvmfPkgX64.dsc"
 PLATFORM_FDF = "OvmfPkg/OvmfPkgX64.fdf"
 # Where the platform's lines go in a section OVMF already has (the DXE volume, the components).
@@ -88,13 +92,10 @@ def configurations(build):
     platform = test_platform_module(build)
     # (FDF lines, DSC lines, binary modules, the driver's package from source)
     binary = ([TEST_PLATFORM_FDF, DRIVER_FDF], [], [platform, driver_module(build)], False)
-    # Without the driver the volume still needs the binary rule, for the test platform.
-    platform_only = ([TEST_PLATFORM_FDF, DRIVER_FDF], [], [platform], False)
     source = ([TEST_PLATFORM_FDF, DRIVER_FDF, SOURCE_FDF], [SOURCE_DSC], [platform], True)
     return {
         "release": Config("RELEASE", *binary, ()),
         "debug": Config("DEBUG", *binary, PROTECTION_PCDS),
-        "debug-platform": Config("DEBUG", *platform_only, PROTECTION_PCDS),
         "source": Config("RELEASE", *source, ()),
     }
 
@@ -273,10 +274,41 @@ def run_build(edk2, workspace, config, log_path):
     return os.path.join(workspace, "Build", "OvmfX64", f"{config.target}_GCC5")
 
 
+def undispatched_copy(build, made):
+    """The firmware of made with the driver's file replaced by one that never
+    dispatches (the same image, a FALSE dependency expression): the same
+    DEBUG build for boots whose driver the shell loads. Made once, beside it."""
+    out = os.path.join(os.path.dirname(made["code"]), "OVMF_CODE_undispatched.fd")
+    if os.path.exists(out):
+        return out
+    driver = driver_module(build)
+    with open(driver.inf, encoding="utf-8") as handle:
+        guid = re.search(r"^\s*FILE_GUID\s*=\s*(\S+)", handle.read(), re.MULTILINE).group(1)
+    depex, ffs = out + ".depex", out + ".ffs"
+    with open(depex, "wb") as handle:
+        handle.write(NEVER_DEPEX)
+    try:
+        for tool, arguments in (
+                ("make_ffs.py", ["--guid", guid, "--pe32", driver.files[0], "--depex", depex, "-o", ffs]),
+                ("ovmf_insert.py", [made["code"], out, ffs])):
+            result = subprocess.run([sys.executable, os.path.join(FIRMWARE_TOOLS, tool)] + arguments,
+                                    capture_output=True, text=True)
+            if result.returncode != 0:
+                raise BuildError(f"{tool} failed: {(result.stderr or result.stdout).strip()[:300]}")
+    finally:
+        for path in (depex, ffs):
+            if os.path.exists(path):
+                os.remove(path)
+    return out
+
+
 def firmware(build, name):
     """Builds configuration name, or finds it in the cache. Returns a dict:
     code, vars (flash images), ffs (EDK2's firmware file of each module, by
     INF base name), log, seconds, cached."""
+    if name == "debug-shell":
+        made = firmware(build, "debug")
+        return dict(made, code=undispatched_copy(build, made))
     config = configurations(build)[name]
     missing = [path for module in config.modules for path in [module.inf] + module.files
                if not os.path.exists(path)]
@@ -326,10 +358,10 @@ def firmware(build, name):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", help="CMake build directory holding image/ and tests/uefi/")
-    parser.add_argument("configs", nargs="*", help="release, debug, debug-platform, source (default: all)")
+    parser.add_argument("configs", nargs="*", help="release, debug, debug-shell, source (default: all)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    known = configurations(build)
+    known = list(configurations(build)) + ["debug-shell"]
     unknown = [name for name in args.configs if name not in known]
     if unknown:
         print(f"edk2_ovmf.py: unknown configuration {', '.join(unknown)}; known: {', '.join(known)}",

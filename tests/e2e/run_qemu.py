@@ -85,7 +85,7 @@ FIRMWARE_BOOTS = {
     "shell": FirmwareBoot("shell", None, False),
     "edk2": FirmwareBoot("fv", "release", False),
     "edk2-debug": FirmwareBoot("fv", "debug", True),
-    "edk2-debug-shell": FirmwareBoot("shell", "debug-platform", True),
+    "edk2-debug-shell": FirmwareBoot("shell", "debug-shell", True),
     "edk2-src": FirmwareBoot("fv", "source", False),
 }
 # Report lines and artifact folders: edk2-debug-shell/NAME reads edk2-debug/shell/NAME.

@@ -190,6 +190,7 @@ class FirmwareBootTest(unittest.TestCase):
         shell = "origin kind=file-path path=\\DRIVER.EFI fs=0x1"
         self.assertTrue(lib.check_origin(self.harness(shell), "fv"))
         self.assertEqual(lib.check_origin(self.harness(shell), "shell"), [])
+        self.assertTrue(lib.check_origin(self.harness(shell, self.FV_LINE), "shell"))
         self.assertTrue(lib.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell"))
 
     def test_earlier_records_counted_from_board_and_qemu(self):
