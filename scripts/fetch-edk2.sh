@@ -64,7 +64,7 @@ fi
 
 # Unpacked beside the cache's final name and moved into place only when whole.
 rm -rf "$workspace" "$workspace.partial"
-dpkg-source --no-check -x "$dsc" "$workspace.partial" >"$cache/dpkg-source.log" 2>&1 ||
+dpkg-source --no-check --no-copy -x "$dsc" "$workspace.partial" >"$cache/dpkg-source.log" 2>&1 ||
   fail "dpkg-source could not unpack $dsc, see $cache/dpkg-source.log"
 echo "building EDK2's BaseTools ($upstream)"
 make -C "$workspace.partial/BaseTools" -j"$(nproc)" >"$cache/basetools.log" 2>&1 ||
