@@ -7,9 +7,10 @@
 #
 # Usage: scripts/fetch-edk2.sh [--where]
 # Prints the workspace's path as its last line; with --where only prints the
-# path it has or would have, fetching nothing (the build's tests take it from there). Exits 1 with a message naming
-# what is missing when the source cannot be had (no ovmf package installed,
-# no network and no cache, BaseTools failing to build).
+# path it has or would have, fetching nothing (the build's tests take it from
+# there). Exits 1 with a message naming what is missing when the source cannot
+# be had (no ovmf package installed, no network and no cache, BaseTools
+# failing to build).
 set -euo pipefail
 
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/slotinv-edk2
