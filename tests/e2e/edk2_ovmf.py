@@ -31,6 +31,9 @@ import sys
 import time
 from collections import namedtuple
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "edk2"))
+from edk2_workspace import build_environment, inf_defines, link_package, make_conf  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
 CACHE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "slotinv-edk2")
@@ -207,17 +210,6 @@ def input_hash(edk2, config, fdf, dsc):
     return digest.hexdigest()[:16]
 
 
-def build_environment(edk2, workspace):
-    tools = os.path.join(edk2, "BaseTools")
-    env = dict(os.environ)
-    # gcc's link-time optimisation leaves temporaries behind: in the workspace, not /tmp.
-    env.update(WORKSPACE=workspace, PACKAGES_PATH=f"{workspace}:{edk2}", EDK_TOOLS_PATH=tools,
-               TMPDIR=os.path.join(workspace, "tmp"),
-               CONF_PATH=os.path.join(workspace, "Conf"), PYTHON_COMMAND=sys.executable or "python3",
-               PATH=os.path.join(tools, "BinWrappers", "PosixLike") + os.pathsep + env.get("PATH", ""))
-    return env
-
-
 def write_if_changed(path, data):
     """EDK2 regenerates every module's makefile, and so recompiles everything,
     when a platform file is newer than its last build: unchanged files keep
@@ -231,23 +223,13 @@ def write_if_changed(path, data):
 
 
 def prepare_workspace(edk2, workspace, config, fdf, dsc):
-    conf = os.path.join(workspace, "Conf")
-    os.makedirs(conf, exist_ok=True)
-    for name in ("target", "tools_def", "build_rule"):
-        target = os.path.join(conf, f"{name}.txt")
-        if not os.path.exists(target):
-            shutil.copyfile(os.path.join(edk2, "BaseTools", "Conf", f"{name}.template"), target)
+    make_conf(edk2, workspace)
     copy = os.path.join(workspace, COPY_DIR)
     os.makedirs(copy, exist_ok=True)
     for name, text in (("OvmfPkgX64.fdf", fdf), ("OvmfPkgX64.dsc", dsc)):
         write_if_changed(os.path.join(copy, name), text.encode())
     if config.source:
-        # The repository as the workspace's SlotInventoryPkg/, as a platform puts it.
-        link = os.path.join(workspace, PACKAGE_NAME)
-        if os.path.islink(link) and os.readlink(link) != SOURCE_DIR:
-            os.unlink(link)
-        if not os.path.islink(link):
-            os.symlink(SOURCE_DIR, link)
+        link_package(workspace, PACKAGE_NAME, SOURCE_DIR)
     for module in config.modules:
         folder = os.path.join(workspace, module.folder)
         os.makedirs(folder, exist_ok=True)
@@ -260,7 +242,6 @@ def run_build(edk2, workspace, config, log_path):
     command = (["build", "-p", f"{COPY_DIR}/OvmfPkgX64.dsc", "-b", config.target, "-n", str(os.cpu_count() or 2)]
                + BUILD_FLAGS + [option for pcd in config.pcds for option in ("--pcd", pcd)])
     env = build_environment(edk2, workspace)
-    os.makedirs(env["TMPDIR"], exist_ok=True)
     with open(log_path, "w", encoding="utf-8") as log:
         log.write(" ".join(command) + "\n")
         log.flush()
@@ -282,8 +263,7 @@ def undispatched_copy(build, made):
     if os.path.exists(out):
         return out
     driver = driver_module(build)
-    with open(driver.inf, encoding="utf-8") as handle:
-        guid = re.search(r"^\s*FILE_GUID\s*=\s*(\S+)", handle.read(), re.MULTILINE).group(1)
+    guid = inf_defines(driver.inf)["FILE_GUID"]
     depex, ffs = out + ".depex", out + ".ffs"
     with open(depex, "wb") as handle:
         handle.write(NEVER_DEPEX)

@@ -21,6 +21,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from edk2_workspace import build_environment, inf_defines, link_package, make_conf  # noqa: E402
+
 TARGET, TOOLCHAIN, ARCH = "RELEASE", "GCC5", "X64"
 PACKAGE = "SlotInventoryPkg"
 MODULE = "SlotInventoryDxe"
@@ -29,16 +32,6 @@ MODULE = "SlotInventoryDxe"
 def fail(message):
     print(f"build_module.py: {message}", file=sys.stderr)
     sys.exit(1)
-
-
-def inf_defines(path):
-    defines = {}
-    for line in path.read_text().splitlines():
-        line = line.split("#", 1)[0].strip()
-        if "=" in line:
-            key, value = (part.strip() for part in line.split("=", 1))
-            defines[key] = value
-    return defines
 
 
 def inf_sources(path):
@@ -79,31 +72,12 @@ def elf_sections(path):
     return sections
 
 
-def prepare_workspace(edk2, source, workspace):
-    """A fresh Conf from BaseTools' templates, as edksetup.sh makes it, and the package link."""
-    conf = workspace / "Conf"
-    conf.mkdir(parents=True, exist_ok=True)
-    for name in ("target.txt", "tools_def.txt", "build_rule.txt"):
-        shutil.copyfile(edk2 / "BaseTools" / "Conf" / (name.replace(".txt", ".template")), conf / name)
-    link = workspace / PACKAGE
-    if link.is_symlink() or link.exists():
-        link.unlink()
-    link.symlink_to(source.resolve(), target_is_directory=True)
-    return conf
-
-
-def build(edk2, workspace, conf):
-    # gcc's temporary files (LTO's among them) stay in the build tree.
-    temporary = workspace / "tmp"
-    env = dict(os.environ)
-    env.update(WORKSPACE=str(workspace), PACKAGES_PATH=f"{workspace}:{edk2}",
-               EDK_TOOLS_PATH=str(edk2 / "BaseTools"), CONF_PATH=str(conf),
-               PYTHON_COMMAND=env.get("PYTHON_COMMAND", "python3"),
-               PYTHONDONTWRITEBYTECODE="1", TMPDIR=str(temporary),
-               PATH=f"{edk2 / 'BaseTools' / 'BinWrappers' / 'PosixLike'}:{env['PATH']}")
+def build(edk2, source, workspace):
+    make_conf(edk2, workspace)
+    link_package(workspace, PACKAGE, source.resolve())
+    env = build_environment(edk2, workspace)
     command = ["build", "-p", f"{PACKAGE}/{PACKAGE}.dsc", "-m", f"{PACKAGE}/{MODULE}.inf",
                "-a", ARCH, "-t", TOOLCHAIN, "-b", TARGET, "-n", "2"]
-    temporary.mkdir(exist_ok=True)
     started = time.monotonic()
     result = subprocess.run(command, cwd=workspace, env=env, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)
@@ -147,8 +121,7 @@ def main():
     workspace = out / "edk2-module"
     # From scratch each time, so no object left from an earlier run hides a failure.
     shutil.rmtree(workspace / "Build", ignore_errors=True)
-    conf = prepare_workspace(edk2, source, workspace)
-    elapsed = build(edk2, workspace, conf)
+    elapsed = build(edk2, source, workspace)
 
     products = workspace / "Build" / PACKAGE / f"{TARGET}_{TOOLCHAIN}" / ARCH
     image = products / f"{MODULE}.efi"
