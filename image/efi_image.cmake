@@ -11,10 +11,13 @@ find_program(EFI_OBJCOPY NAMES llvm-objcopy llvm-objcopy-14 REQUIRED)
 # target, but names C++ functions the Itanium way, which gdb, binutils and
 # every symbolizer demangle. DWARF goes into the symbol file only: its file
 # names are relative to the repository, so the same sources give the same
-# symbols wherever they are built.
+# symbols wherever they are built, and its call-frame information (DWARF's
+# exception model, no unwind tables in the image) lets a debugger walk our
+# frames. The same model reaches the link-time code generator.
 set(EFI_CXX_FLAGS
     --target=x86_64-pc-windows-gnu -std=c++20 -Oz -flto -g
     -fdebug-prefix-map=${CMAKE_SOURCE_DIR}/= -fdebug-compilation-dir=.
+    -fdwarf-exceptions -fno-unwind-tables -fno-asynchronous-unwind-tables
     -ffreestanding -nostdinc++ -nostdlib -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-stack-protector -mno-red-zone -mno-stack-arg-probe -mgeneral-regs-only
     -fshort-wchar -fno-builtin-memset -fno-builtin-memcpy
@@ -81,7 +84,7 @@ function(add_efi_image name subsystem entry)
     COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${subsystem} /entry:${entry} /nodefaultlib
             /machine:x64 /dynamicbase /fixed:no /opt:ref /base:0 /timestamp:0
             /align:${alignment} /filealign:${file_alignment} /driver
-            /debug:dwarf /debug:full /ignore:longsections
+            /debug:dwarf /debug:full /ignore:longsections /mllvm:-exception-model=dwarf
             /pdb:${object_dir}/${name}.pdb /pdbaltpath:${name}.debug
             /out:${symbols} ${objects}
     COMMAND python3 ${CMAKE_SOURCE_DIR}/image/split_symbols.py ${EFI_OBJCOPY} ${symbols} ${image}
