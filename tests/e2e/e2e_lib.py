@@ -4,6 +4,7 @@ checks made on them. Standard library only."""
 import json
 import re
 import struct
+from collections import namedtuple
 
 # --- Board files ----------------------------------------------------------
 
@@ -168,7 +169,8 @@ def scenario_text(board, name, window_device):
 # dispatched in a RELEASE ("edk2") and a DEBUG build with memory protection
 # ("edk2-debug"), loaded by the DEBUG build's shell ("edk2-debug-shell"), and
 # dispatched in a RELEASE build that compiles it from source ("edk2-src").
-BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell", "edk2-src")
+BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell", "edk2-src", "edk2-strict",
+              "edk2-strict-shell", "gdb", "crash")
 # The fw_cfg file the test platform's DXE driver reads its scenario from.
 FW_CFG_SCENARIO = "opt/slotinv/scenario"
 PLATFORM_FILE_GUID = "6018BF80-8B30-4353-B469-A8B389F108EE"
@@ -260,6 +262,35 @@ def check_origin(report, kind):
     return []
 
 
+# Page attributes the memory attribute protocol reports (UEFI 2.10, 7.2).
+EFI_MEMORY_XP, EFI_MEMORY_RO = 0x4000, 0x20000
+PAGE_SIZE = 0x1000
+
+
+def check_page_attributes(report, sections):
+    """Problems with how the firmware maps the driver's pages, as the harness
+    read them through the memory attribute protocol after dispatch: every
+    page of code read-only and executable, every page of data not
+    executable. sections: [(name, rva, size, executable)] of the image."""
+    pages = report.first("image-pages")
+    if pages is None or field_int(pages, "protocol", 1) != 0:
+        return ["no page attributes: the firmware has no memory attribute protocol"]
+    seen = {field_int(entry, "offset"): entry for entry in report.all("page")}
+    problems = []
+    for name, rva, size, executable in sections:
+        for offset in range(rva - rva % PAGE_SIZE, rva + size, PAGE_SIZE):
+            entry = seen.get(offset)
+            if entry is None or field_int(entry, "status", 1) != 0:
+                problems.append(f"{name} page +0x{offset:X}: no attributes")
+                continue
+            attributes = field_int(entry, "attributes")
+            wanted = "read-only and executable" if executable else "not executable"
+            if (executable and (attributes & EFI_MEMORY_XP or not attributes & EFI_MEMORY_RO)) or (
+                    not executable and not attributes & EFI_MEMORY_XP):
+                problems.append(f"{name} page +0x{offset:X}: attributes 0x{attributes:X}, not {wanted}")
+    return problems
+
+
 def raw_smbios_structure(record_type, formatted, strings, handle=0):
     """One SMBIOS structure: formatted bytes after the header, then strings."""
     body = struct.pack("<BBH", record_type, 4 + len(formatted), handle) + bytes(formatted)
@@ -276,7 +307,13 @@ SMBIOS_PRODUCER_FILE_GUID = "4110465D-5FF3-4F4B-B580-24ED0D06747A"
 EXCEPTION_MARK = "!!!! X64 Exception"
 ASSERT_LINE = re.compile(r"^ASSERT[ _(].*$", re.MULTILINE)
 LOADING_FILE = re.compile(r"^Loading driver ([0-9A-Fa-f-]{36})\s*$")
-LOADED_AT = re.compile(r"^Loading driver at 0x([0-9A-Fa-f]+) ")
+# The image's name comes from its CodeView entry; an image without one ends the line bare.
+LOADED_AT = re.compile(r"^Loading driver at 0x([0-9A-Fa-f]+) EntryPoint=0x[0-9A-Fa-f]+ *(\S*)")
+DRIVER_IMAGE_NAME = "SlotInventoryDxe.efi"
+# What a DXE core that protects images says of one it cannot protect, in the
+# lines after the image's load address.
+UNPROTECTED_IMAGE = re.compile(r"Image Section Alignment\(0x[0-9A-Fa-f]+\) does not match Required Alignment"
+                               r"|failed to create image properties record")
 START_FAILED = re.compile(r"^Error: Image at\s+(?:0x)?([0-9A-Fa-f]+) start failed: (.*)$")
 
 
@@ -289,17 +326,38 @@ def firmware_fault(log, serial):
     return match.group(0).strip() if match else None
 
 
+# The first CPU exception on the serial port: its type, error code, RIP, CR2
+# and the base of the image the handler found; each None where the dump does not say.
+Fault = namedtuple("Fault", "kind data rip cr2 base")
+FAULT_FIELDS = (r"!!!! X64 Exception Type - ([0-9A-Fa-f]+)", r"ExceptionData - ([0-9A-Fa-f]+)",
+                r"RIP\s+-\s+([0-9A-Fa-f]+)", r"CR2\s+-\s+([0-9A-Fa-f]+)", r"ImageBase=([0-9A-Fa-f]+)")
+
+
 def exception_dump(serial):
-    """(type, CR2, image base) of the first CPU exception on the serial port,
-    each None where the dump does not say."""
     at = serial.find(EXCEPTION_MARK)
-    if at < 0:
-        return None, None, None
-    dump = serial[at:]
-    kind = re.match(r"!!!! X64 Exception Type - ([0-9A-Fa-f]+)", dump)
-    cr2 = re.search(r"CR2\s+-\s+([0-9A-Fa-f]+)", dump)
-    base = re.search(r"ImageBase=([0-9A-Fa-f]+)", dump)
-    return tuple(int(match.group(1), 16) if match else None for match in (kind, cr2, base))
+    dump = serial[at:] if at >= 0 else ""
+    return Fault(*(int(match.group(1), 16) if match else None
+                   for match in (re.search(pattern, dump) for pattern in FAULT_FIELDS)))
+
+
+def loaded_images(lines):
+    """[(line index, base, name)] of every image the DXE core placed."""
+    return [(i, int(match.group(1), 16), match.group(2)) for i, match in
+            ((i, LOADED_AT.match(line)) for i, line in enumerate(lines)) if match]
+
+
+def driver_load_address(log):
+    """Where the DXE core placed the driver's image (the last time), or None."""
+    bases = [base for _, base, name in loaded_images(log.splitlines()) if name == DRIVER_IMAGE_NAME]
+    return bases[-1] if bases else None
+
+
+def protection_complaints(lines, index):
+    """What the DXE core said about protecting the image it placed at line
+    index, up to the next image it loads."""
+    following = [i for i, line in enumerate(lines) if i > index and line.startswith("Loading driver")]
+    end = following[0] if following else len(lines)
+    return [line.strip(" !") for line in lines[index + 1:end] if UNPROTECTED_IMAGE.search(line)]
 
 
 def check_dispatch(lines):
@@ -326,7 +384,9 @@ def check_dispatch(lines):
     placed = next((i for i in range(at + 1, min(at + 8, len(lines))) if LOADED_AT.match(lines[i])), None)
     if placed is None:
         return problems + ["no load address follows the driver's loading line"]
-    base = int(LOADED_AT.match(lines[placed]).group(1), 16)
+    base, name = int(LOADED_AT.match(lines[placed]).group(1), 16), LOADED_AT.match(lines[placed]).group(2)
+    if name != DRIVER_IMAGE_NAME:
+        problems.append(f"the DXE core names the driver's image {name!r}, not {DRIVER_IMAGE_NAME}")
     # Anything the DXE core says while placing the image is about the image.
     problems += [f"while loading the driver: {line}" for line in lines[at + 1:placed]
                  if not line.startswith("InstallProtocolInterface: ")]
@@ -336,16 +396,24 @@ def check_dispatch(lines):
     return problems
 
 
-def check_debug_log(log, serial, arrival):
-    """Problems a DEBUG boot shows: any assert or CPU exception; for a driver
-    dispatched from the volume ("fv"), the dispatch order and its status."""
+def check_debug_log(log, serial, arrival, protected=False):
+    """Problems a DEBUG boot shows: any assert or CPU exception, the driver's
+    image not named; for a driver dispatched from the volume ("fv"), the
+    dispatch order and its status; on firmware that protects images
+    (protected), any word that it could not protect ours."""
     if not log:
         return ["no debug log on I/O port 0x402"]
     problems = [f"assert: {match.group(0).strip()}" for match in ASSERT_LINE.finditer(log)][:3]
     if EXCEPTION_MARK in serial:
         problems.append(f"CPU exception: {firmware_fault('', serial)}")
+    lines = [line.rstrip() for line in log.splitlines()]
+    ours = [i for i, _, name in loaded_images(lines) if name == DRIVER_IMAGE_NAME]
+    if not ours:
+        problems.append(f"no image named {DRIVER_IMAGE_NAME} in the log")
+    if protected:
+        problems += [f"our image unprotected: {line}" for i in ours for line in protection_complaints(lines, i)]
     if arrival == "fv":
-        problems += check_dispatch([line.rstrip() for line in log.splitlines()])
+        problems += check_dispatch(lines)
     return problems
 
 

@@ -20,11 +20,13 @@ import sys
 import time
 from collections import namedtuple
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [HERE, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools", "firmware")]
 import e2e_lib as lib  # noqa: E402
 import edk2_ovmf  # noqa: E402
+import gdb_session  # noqa: E402
+import pe_image  # noqa: E402
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 SCENARIO_DIR = os.path.join(HERE, "scenarios")
 QEMU = os.environ.get("QEMU", "qemu-system-x86_64")
 OVMF_CODE = os.environ.get("OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd")
@@ -77,27 +79,45 @@ class Images:
 # The boots on firmware that carries the test platform's driver: how the
 # driver reaches the firmware ("fv": the DXE core dispatches it from the
 # volume; "shell": the shell's load), which OVMF (None: Debian's image with
-# the firmware files inserted; else an edk2_ovmf.py configuration), and
-# whether it is a DEBUG build whose log is kept and checked.
-FirmwareBoot = namedtuple("FirmwareBoot", "arrival edk2_config debug")
+# the firmware files inserted; else an edk2_ovmf.py configuration), whether
+# it is a DEBUG build whose log is kept and checked, and whether it protects
+# images (code read-only, data not executable), which its log and the
+# harness's view of our pages must show.
+FirmwareBoot = namedtuple("FirmwareBoot", "arrival edk2_config debug protected")
 FIRMWARE_BOOTS = {
-    "fv": FirmwareBoot("fv", None, False),
-    "shell": FirmwareBoot("shell", None, False),
-    "edk2": FirmwareBoot("fv", "release", False),
-    "edk2-debug": FirmwareBoot("fv", "debug", True),
-    "edk2-debug-shell": FirmwareBoot("shell", "debug-shell", True),
-    "edk2-src": FirmwareBoot("fv", "source", False),
+    "fv": FirmwareBoot("fv", None, False, False),
+    "shell": FirmwareBoot("shell", None, False, False),
+    "edk2": FirmwareBoot("fv", "release", False, False),
+    "edk2-debug": FirmwareBoot("fv", "debug", True, False),
+    "edk2-debug-shell": FirmwareBoot("shell", "debug-shell", True, False),
+    "edk2-src": FirmwareBoot("fv", "source", False, False),
+    "edk2-strict": FirmwareBoot("fv", "strict", True, True),
+    "edk2-strict-shell": FirmwareBoot("shell", "strict-shell", True, True),
 }
 # Report lines and artifact folders: edk2-debug-shell/NAME reads edk2-debug/shell/NAME.
-LINE_PREFIX = {"edk2-debug-shell": "edk2-debug/shell"}
-# Test drivers that each commit one fault the DEBUG firmware must catch: the
-# image, and the faulting address (CR2) it must show: the pool's guard page
-# right after its 768 bytes, or page 0.
-FaultControl = namedtuple("FaultControl", "image address_ok expected")
+LINE_PREFIX = {"edk2-debug-shell": "edk2-debug/shell", "edk2-strict-shell": "edk2-strict/shell"}
+# Test drivers that each commit one fault the firmware's memory protection
+# must catch, loaded by the shell of a DEBUG build (edk2-debug-shell: heap
+# guard and NULL detection; edk2-strict-shell: images and data protected
+# too): the image, the firmware, and where the page fault must be (a test of
+# its CR2, the dump and the control's image as placed), or None for the
+# control that must be left unprotected, as the firmware says it is.
+FaultControl = namedtuple("FaultControl", "image firmware fault_at expected")
+# Error-code bits of a page fault: a write, an instruction fetch.
+PF_WRITE, PF_FETCH = 0x02, 0x10
 FAULT_CONTROLS = {
-    "pool_overflow": FaultControl("PoolOverflowControl.efi", lambda cr2: cr2 and cr2 % 4096 == 0,
-                                  "the first byte of a guard page"),
-    "null_read": FaultControl("NullReadControl.efi", lambda cr2: cr2 == 0, "address 0"),
+    "pool_overflow": FaultControl("PoolOverflowControl.efi", "edk2-debug-shell",
+                                  lambda cr2, fault, image: cr2 % 4096 == 0, "the first byte of a guard page"),
+    "null_read": FaultControl("NullReadControl.efi", "edk2-debug-shell",
+                              lambda cr2, fault, image: cr2 == 0, "address 0"),
+    "code_write": FaultControl("CodeWriteControl.efi", "edk2-strict-shell",
+                               lambda cr2, fault, image: fault.data & PF_WRITE and image.in_code(cr2),
+                               "a write into the control's own code"),
+    "pool_execute": FaultControl("PoolExecuteControl.efi", "edk2-strict-shell",
+                                 lambda cr2, fault, image: fault.data & PF_FETCH and cr2 == fault.rip
+                                 and not image.holds(cr2), "an instruction fetch from pool memory"),
+    "code_write_unaligned": FaultControl("CodeWriteUnalignedControl.efi", "edk2-strict-shell", None,
+                                         "no fault: an image on 64-byte sections cannot be protected"),
 }
 PAGE_FAULT = 0x0E
 
@@ -300,10 +320,11 @@ def firmware_images(build, boot):
     return made["code"], made["vars"]
 
 
-def boot_from_firmware(board, name, work, images, nic, kind):
+def boot_from_firmware(board, name, work, images, nic, kind, extra_options=()):
     """Boots one scenario on firmware that carries the test platform's driver,
     which reads the scenario from fw_cfg; the DXE core (fv) or the shell
-    (shell) runs the inventory driver, the harness only reports."""
+    (shell) runs the inventory driver, the harness only reports. extra_options
+    go on QEMU's command line."""
     boot = FIRMWARE_BOOTS[kind]
     code, variables = firmware_images(images.build, boot)
     volume = os.path.join(work, "volume")
@@ -314,46 +335,107 @@ def boot_from_firmware(board, name, work, images, nic, kind):
     debug_log = os.path.join(work, "debug.log") if boot.debug else None
     if debug_log:
         command += debug_log_options(debug_log)
+    command += list(extra_options)
     (build_report_volume if boot.arrival == "fv" else build_shell_volume)(
         volume, images, lib.report_only_text(board, f"{kind}/{name}"))
     return run_command(command, work, serial, debug_log=debug_log)
 
 
+# The firmware gdb boots debug: the DEBUG build, the driver dispatched from its volume.
+GDB_FIRMWARE = "edk2-debug"
+
+
+def boot_under_gdb(board, name, work, images, nic):
+    """The README's debugging recipe: one boot of the DEBUG firmware gives the
+    driver's load address in its log; a second boot of the same machine
+    waits for gdb, which sets breakpoints from the symbol file at that
+    address and follows the recipe while the boot runs to its end. Returns
+    the second boot's (serial text, problems, seconds)."""
+    first = os.path.join(work, "first-boot")
+    os.makedirs(first, exist_ok=True)
+    _, problems, _ = boot_from_firmware(board, name, first, images, nic, GDB_FIRMWARE)
+    base = lib.driver_load_address(read_text(os.path.join(first, "debug.log")))
+    if base is None:
+        return "", problems + [f"the first boot's log names no {lib.DRIVER_IMAGE_NAME}"], 0.0
+    port = gdb_session.free_port()
+    commands = os.path.join(work, "gdb-commands.txt")
+    write_text(commands, gdb_session.script(port, os.path.splitext(images.driver)[0] + ".debug", base,
+                                            os.path.dirname(os.path.dirname(HERE))))
+    session = gdb_session.Session(port, commands, BOOT_TIMEOUT)
+    session.start()
+    text, problems, elapsed = boot_from_firmware(board, name, work, images, nic, GDB_FIRMWARE,
+                                                 gdb_session.stub_options(port))
+    session.join(BOOT_TIMEOUT)
+    write_text(os.path.join(work, "gdb-output.txt"), session.output)
+    problems += gdb_session.check_output(session.output)
+    again = lib.driver_load_address(read_text(os.path.join(work, "debug.log")))
+    if again != base:
+        problems.append(f"the driver was placed at {again and hex(again)} under gdb, at 0x{base:X} before: "
+                        "the breakpoints' addresses do not hold")
+    return text, problems, elapsed
+
+
+class PlacedImage:
+    """A control's image where the DXE core placed it: its sections from the file."""
+
+    def __init__(self, path, base):
+        self.image, self.base = pe_image.read_image(path), base
+
+    def holds(self, address):
+        return self.base <= address < self.base + self.image.size_of_image
+
+    def in_code(self, address):
+        section = self.image.section_at(address - self.base) if self.holds(address) else None
+        return section is not None and section.characteristics & pe_image.SCN_MEM_EXECUTE
+
+
 def run_fault_control(name, images, verbose):
-    """Boots the DEBUG firmware, whose shell loads one fault control; the boot
-    must stop on a page fault in the control's image at the address its
-    fault gives. Returns (line name, problems, what was caught)."""
+    """Boots a DEBUG firmware whose shell loads one fault control; the boot
+    must stop on a page fault in the control's image where its fault must
+    be, or, for the control that cannot be protected, go on, with the
+    firmware saying so. Returns (line name, problems, what was caught)."""
     control = FAULT_CONTROLS[name]
-    line = f"edk2-debug/control/{name}"
+    line = f"{LINE_PREFIX[control.firmware].split('/')[0]}/control/{name}"
     work = os.path.join(images.build, "e2e", line)
     os.makedirs(work, exist_ok=True)
+    path = os.path.join(images.test_firmware, control.image)
     try:
-        code, variables = firmware_images(images.build, FIRMWARE_BOOTS["edk2-debug-shell"])
+        code, variables = firmware_images(images.build, FIRMWARE_BOOTS[control.firmware])
         volume = os.path.join(work, "volume")
         shutil.rmtree(volume, ignore_errors=True)
-        build_shell_volume(volume, images, "", os.path.join(images.test_firmware, control.image),
-                           f"fs0:\r\nload fs0:{lib.SHELL_DRIVER_PATH}\r\nreset -s\r\n")
+        build_shell_volume(volume, images, "", path, f"fs0:\r\nload fs0:{lib.SHELL_DRIVER_PATH}\r\nreset -s\r\n")
         serial, log = os.path.join(work, "serial.log"), os.path.join(work, "debug.log")
         command = ([QEMU, "-m", "256", "-machine", "q35"] + console_options(serial) +
                    firmware_options(work, code, variables) +
                    ["-drive", f"file=fat:rw:{volume},format=raw"] + debug_log_options(log))
-        text, _, elapsed = run_command(command, work, serial, debug_log=log)
-    except (OSError, RuntimeError) as error:
+        text, stopped, elapsed = run_command(command, work, serial, debug_log=log)
+        lines = read_text(log).splitlines()
+        placed = [entry for entry in lib.loaded_images(lines) if entry[2] == os.path.splitext(control.image)[0] + ".efi"]
+        image = PlacedImage(path, placed[-1][1]) if placed else None
+    except (OSError, RuntimeError, pe_image.ImageError) as error:
         return line, [f"control not run: {error}"], ""
     if verbose:
         print(f"  {line}: boot {elapsed:.1f} s, artifacts in {work}")
-    kind, cr2, base = lib.exception_dump(text)
-    if kind is None:
+    if image is None:
+        return line, [f"the DXE core never placed {control.image}"], ""
+    fault = lib.exception_dump(text)
+    if control.fault_at is None:
+        complaints = lib.protection_complaints(lines, placed[-1][0])
+        problems = [f"faulted: {lib.firmware_fault('', text)}"] if fault.kind is not None else []
+        problems += [] if complaints else ["the firmware did not say it could not protect the image"]
+        problems += stopped
+        return line, problems, f"unprotected: {complaints[0] if complaints else ''}"
+    if fault.kind is None:
         return line, ["not caught: the fault passed without an exception"], ""
-    loads = [int(match.group(1), 16) for match in map(lib.LOADED_AT.match, read_text(log).splitlines()) if match]
     problems = []
-    if kind != PAGE_FAULT:
-        problems.append(f"exception type 0x{kind:02X}, not a page fault")
-    if cr2 is None or not control.address_ok(cr2):
-        problems.append(f"faulting address {cr2 if cr2 is None else hex(cr2)}, not {control.expected}")
-    if not loads or base != loads[-1]:
-        problems.append("the fault is not in the control's image (the last image loaded)")
-    return line, problems, f"page fault at 0x{cr2 or 0:X} in the control's image"
+    if fault.kind != PAGE_FAULT:
+        problems.append(f"exception type 0x{fault.kind:02X}, not a page fault")
+    if fault.cr2 is None or fault.data is None or not control.fault_at(fault.cr2, fault, image):
+        problems.append(f"page fault at {fault.cr2 if fault.cr2 is None else hex(fault.cr2)} "
+                        f"(error code {fault.data}), not {control.expected}")
+    if fault.base != image.base:
+        problems.append("the fault is not in the control's image")
+    return line, problems, f"page fault at 0x{fault.cr2 or 0:X}: {control.expected}"
 
 
 # --- Checks -----------------------------------------------------------------
@@ -572,9 +654,20 @@ def check_firmware_boot(text, board, board_path, work, images, kind):
             guid = origin["fields"].get("package-list", guid)
         problems += check_package_list(report, guid)
         problems += check_records(report, board, board_path, work, images)
+        if boot.protected:
+            problems += lib.check_page_attributes(report, image_sections(images.driver))
     if boot.debug:
-        problems += lib.check_debug_log(read_text(os.path.join(work, "debug.log")), text, boot.arrival)
+        problems += lib.check_debug_log(read_text(os.path.join(work, "debug.log")), text, boot.arrival,
+                                        boot.protected)
     return problems
+
+
+def image_sections(path):
+    """[(name, rva, size, executable)] of the sections an image occupies in memory."""
+    image = pe_image.read_image(path)
+    return [(section.name, section.rva, max(section.virtual_size, section.raw_size),
+             bool(section.characteristics & pe_image.SCN_MEM_EXECUTE))
+            for section in image.sections if max(section.virtual_size, section.raw_size)]
 
 
 def run_scenario(board_path, build, images, nic, verbose, kind="app"):
@@ -588,10 +681,13 @@ def run_scenario(board_path, build, images, nic, verbose, kind="app"):
         if kind == "app":
             text, problems, elapsed = boot(board, base, work, images, nic)
             problems += check_app_boot(text, board, board_path, work, images)
+        elif kind == "gdb":
+            text, problems, elapsed = boot_under_gdb(board, base, work, images, nic)
+            problems += check_firmware_boot(text, board, board_path, work, images, GDB_FIRMWARE)
         else:
             text, problems, elapsed = boot_from_firmware(board, base, work, images, nic, kind)
             problems += check_firmware_boot(text, board, board_path, work, images, kind)
-    except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError) as error:
+    except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError, pe_image.ImageError) as error:
         return name, [f"scenario not run: {error}"], 0.0
     if verbose:
         print(f"  {name}: boot {elapsed:.1f} s, artifacts in {work}")

@@ -204,6 +204,20 @@ class FirmwareBootTest(unittest.TestCase):
         self.assertEqual(lib.check_earlier_present(platform, {"smbios": [{"type": 9}, {"type": 41}]}), [])
         self.assertTrue(lib.check_earlier_present(platform, board))
 
+    def test_page_attributes_hold_code_read_only_and_data_not_executable(self):
+        sections = [(".text", 0x1000, 0x10B6, True), (".rdata", 0x3000, 0x529, False)]
+        pages = ["image-pages base=0xC000000 size=0x4000 protocol=0x0"] + [
+            f"page offset=0x{offset:X} status=0x0 attributes=0x{attributes:X}"
+            for offset, attributes in ((0, 0x24000), (0x1000, 0x20000), (0x2000, 0x20000), (0x3000, 0x4000))]
+        self.assertEqual(lib.check_page_attributes(self.harness(*pages), sections), [])
+        writable_code = pages[:3] + ["page offset=0x2000 status=0x0 attributes=0x0"] + pages[4:]
+        self.assertEqual(len(lib.check_page_attributes(self.harness(*writable_code), sections)), 1)
+        executable_data = pages[:4] + ["page offset=0x3000 status=0x0 attributes=0x20000"]
+        self.assertEqual(len(lib.check_page_attributes(self.harness(*executable_data), sections)), 1)
+        self.assertEqual(len(lib.check_page_attributes(self.harness(*pages[:4]), sections)), 1)
+        self.assertTrue(lib.check_page_attributes(self.harness("image-pages base=0x0 size=0x0 protocol=0x800000000000000E"),
+                                                  sections))
+
     def test_package_list_named_by_another_guid(self):
         other = "0044005C-0052-0049-5600-450052002E00"
         self.assertEqual(lib.check_package_list(package_list(guid=other), other), [])
@@ -218,11 +232,13 @@ class DebugLogTest(unittest.TestCase):
     ENUMERATED = [f"InstallProtocolInterface: {lib.PCI_ENUMERATION_COMPLETE_GUID} 0"]
     DRIVER = [f"Loading driver {lib.DRIVER_FILE_GUID}",
               "InstallProtocolInterface: 5B1B31A1-9562-11D2-8E3F-00A0C969723B C78BEA0",
-              "Loading driver at 0x0000C763000 EntryPoint=0x0000C763337 ",
+              "Loading driver at 0x0000C763000 EntryPoint=0x0000C764000 SlotInventoryDxe.efi",
               "SmbiosRemove: remove from 32-bit table"]
+    UNALIGNED = ["!!!!!!!!  Image Section Alignment(0x40) does not match Required Alignment (0x1000)  !!!!!!!!",
+                 "ProtectUefiImage failed to create image properties record"]
 
-    def problems(self, *parts, serial=""):
-        return lib.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv")
+    def problems(self, *parts, serial="", protected=False):
+        return lib.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv", protected)
 
     def test_driver_after_enumeration_and_the_smbios_producer_passes(self):
         self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER), [])
@@ -240,13 +256,28 @@ class DebugLogTest(unittest.TestCase):
         serial = "!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"
         self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, serial=serial))
 
+    def test_an_anonymous_or_unprotected_image_fails(self):
+        anonymous = self.DRIVER[:2] + ["Loading driver at 0x0000C763000 EntryPoint=0x0000C763337 "]
+        self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, anonymous))
+        self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, self.UNALIGNED), [])
+        problems = self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, self.UNALIGNED, protected=True)
+        self.assertEqual(len(problems), 2, problems)
+        # A complaint about the next image loaded is that image's.
+        later = ["Loading driver 6018BF80-8B30-4353-B469-A8B389F108EE",
+                 "Loading driver at 0x0000C700000 EntryPoint=0x0000C701000 SlotInventoryTestPlatform.efi"]
+        self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, later, self.UNALIGNED,
+                                       protected=True), [])
+        self.assertEqual(lib.driver_load_address("\n".join(self.DRIVER + later)), 0xC763000)
+
     def test_exception_dump_names_type_address_and_image(self):
         dump = ("!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"
+                "ExceptionData - 0000000000000002  I:0 R:0 U:0 W:1 P:0 PK:0 SS:0 SGX:0\n"
+                "RIP  - 000000000C76304A, CS  - 0000000000000038, RFLAGS - 0000000000000202\n"
                 "CR0  - 0000000080010033, CR2  - 000000000C75F000, CR3  - 000000000FC01000\n"
                 "!!!! Find image based on IP(0xC76304A) (No PDB)  (ImageBase=000000000C763000, "
                 "EntryPoint=000000000C763000) !!!!\n")
-        self.assertEqual(lib.exception_dump(dump), (0x0E, 0xC75F000, 0xC763000))
-        self.assertEqual(lib.exception_dump("no fault"), (None, None, None))
+        self.assertEqual(lib.exception_dump(dump), (0x0E, 0x2, 0xC76304A, 0xC75F000, 0xC763000))
+        self.assertEqual(lib.exception_dump("no fault"), (None,) * 5)
 
 
 if __name__ == "__main__":
