@@ -26,6 +26,7 @@ import e2e_lib as lib  # noqa: E402
 import edk2_ovmf  # noqa: E402
 import gdb_session  # noqa: E402
 import pe_image  # noqa: E402
+import symbolize  # noqa: E402
 
 SCENARIO_DIR = os.path.join(HERE, "scenarios")
 QEMU = os.environ.get("QEMU", "qemu-system-x86_64")
@@ -320,11 +321,12 @@ def firmware_images(build, boot):
     return made["code"], made["vars"]
 
 
-def boot_from_firmware(board, name, work, images, nic, kind, extra_options=()):
+def boot_from_firmware(board, name, work, images, nic, kind, extra_options=(), driver=None):
     """Boots one scenario on firmware that carries the test platform's driver,
     which reads the scenario from fw_cfg; the DXE core (fv) or the shell
     (shell) runs the inventory driver, the harness only reports. extra_options
-    go on QEMU's command line."""
+    go on QEMU's command line; driver is the image the shell loads instead
+    of the product's."""
     boot = FIRMWARE_BOOTS[kind]
     code, variables = firmware_images(images.build, boot)
     volume = os.path.join(work, "volume")
@@ -336,8 +338,11 @@ def boot_from_firmware(board, name, work, images, nic, kind, extra_options=()):
     if debug_log:
         command += debug_log_options(debug_log)
     command += list(extra_options)
-    (build_report_volume if boot.arrival == "fv" else build_shell_volume)(
-        volume, images, lib.report_only_text(board, f"{kind}/{name}"))
+    text = lib.report_only_text(board, f"{kind}/{name}")
+    if boot.arrival == "fv":
+        build_report_volume(volume, images, text)
+    else:
+        build_shell_volume(volume, images, text, driver)
     return run_command(command, work, serial, debug_log=debug_log)
 
 
@@ -373,6 +378,47 @@ def boot_under_gdb(board, name, work, images, nic):
         problems.append(f"the driver was placed at {again and hex(again)} under gdb, at 0x{base:X} before: "
                         "the breakpoints' addresses do not hold")
     return text, problems, elapsed
+
+
+# The driver with a NULL write planted in its sideband seam (test firmware),
+# loaded by the DEBUG firmware's shell on a scenario's machine: the crash an
+# engineer would capture, and the routine and line the symbolized dump must name.
+CRASH_FIRMWARE = "edk2-debug-shell"
+PLANTED_IMAGE = "PlantedFaultDriver.efi"
+PLANTED_ROUTINE = "ReadSidebandRegister32"
+PLANTED_SOURCE = "tests/uefi/fault_controls/sideband_null_write.cpp"
+PLANTED_LINE_MARK = "(PlantedNullAddress) ="
+
+
+def run_crash(board_path, images, nic, verbose):
+    """Boots the planted driver and symbolizes the exception dump the boot
+    captured with the planted image's symbol file, as the README tells an
+    engineer to. Returns (line name, problems, what the report named)."""
+    base = os.path.splitext(os.path.basename(board_path))[0]
+    line = f"crash/{base}"
+    work = os.path.join(images.build, "e2e", line)
+    os.makedirs(work, exist_ok=True)
+    planted = os.path.join(images.test_firmware, PLANTED_IMAGE)
+    try:
+        text, problems, elapsed = boot_from_firmware(lib.load_board(board_path), base, work, images, nic,
+                                                     CRASH_FIRMWARE, driver=planted)
+        report = symbolize.symbolize([os.path.join(work, "serial.log")], planted,
+                                     os.path.splitext(planted)[0] + ".debug")
+    except (lib.BoardError, ValueError, OSError, RuntimeError, symbolize.InputError) as error:
+        return line, [f"crash not symbolized: {error}"], ""
+    if verbose:
+        print(f"  {line}: boot {elapsed:.1f} s, artifacts in {work}")
+    fault = report["dumps"][0]["fault"] if report["dumps"] else None
+    if fault is None:
+        return line, ["the dump names no function of the planted driver"], ""
+    named = f"{fault['name']} ({fault['file']}:{fault['line']})"
+    with open(os.path.join(os.path.dirname(os.path.dirname(HERE)), PLANTED_SOURCE), encoding="utf-8") as source:
+        planted_line = next(i for i, text in enumerate(source, 1) if PLANTED_LINE_MARK in text)
+    expected = f"{PLANTED_ROUTINE} ({PLANTED_SOURCE}:{planted_line})"
+    problems = [problem for problem in problems if not problem.startswith("firmware stopped")]
+    if named != expected:
+        problems.append(f"the report names {named}, not {expected}")
+    return line, problems, named
 
 
 class PlacedImage:
@@ -729,6 +775,10 @@ def main():
             kinds = ["app"]  # run_scenario reports what is wrong with the file
         for kind in kinds:
             if args.kind and kind not in args.kind:
+                continue
+            if kind == "crash":
+                name, problems, named = run_crash(path, images, nic, args.verbose)
+                failed += report_line(name, problems, f"PASS: {named}")
                 continue
             name, problems, _ = run_scenario(path, build, images, nic, args.verbose, kind)
             failed += report_line(name, problems)
