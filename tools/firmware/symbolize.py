@@ -121,8 +121,7 @@ class PeImage:
 
     def _unpack(self, layout, offset, what):
         if offset < 0 or offset + layout.size > len(self.data):
-            raise InputError(f"{self.where} is truncated: {what} runs past the end of the file "
-                             f"({len(self.data)} bytes)")
+            raise InputError(f"{self.where} is truncated: it ends ({len(self.data)} bytes) within {what}")
         return layout.unpack_from(self.data, offset)
 
     def _read_headers(self):
@@ -153,6 +152,10 @@ class PeImage:
         self.section_headers = [SectionHeader(*self._unpack(SECTION_HEADER, table + index * SECTION_HEADER.size,
                                                             "the section table"))
                                 for index in range(header.sections)]
+        for item in self.section_headers:
+            if item.raw_size and item.raw_offset + item.raw_size > len(self.data):
+                raise InputError(f"{self.where} is truncated: it ends ({len(self.data)} bytes) within the "
+                                 f"data of section {self._section_name(item.name, header)}")
         self.sections = [Section(self._section_name(item.name, header), item.rva,
                                  max(item.virtual_size, item.raw_size),
                                  bool(item.characteristics & (SCN_CNT_CODE | SCN_MEM_EXECUTE)))
@@ -165,8 +168,11 @@ class PeImage:
         # A long name ("/4"): an offset into the string table after the symbols.
         start = header.symbol_table + header.symbols * COFF_SYMBOL_SIZE + int(name[1:])
         end = self.data.find(b"\0", start)
-        if not header.symbol_table or start >= len(self.data) or end < 0:
-            raise InputError(f"{self.where}: section name {name} points outside its string table")
+        if not header.symbol_table:
+            raise InputError(f"{self.where}: section name {name} refers to a string table it does not have")
+        if start >= len(self.data) or end < 0:
+            raise InputError(f"{self.where} is truncated: it ends ({len(self.data)} bytes) within the name "
+                             f"of section {name}")
         return self.data[start:end].decode("latin-1")
 
     def _file_offset(self, rva, size, what):
@@ -192,8 +198,8 @@ class PeImage:
                                                              "its CodeView record")
             record = self.data[offset:offset + entry.data_size]
             if len(record) != entry.data_size or len(record) <= CODEVIEW_RSDS.size:
-                raise InputError(f"{self.where} is truncated: its CodeView record runs past the end "
-                                 "of the file")
+                raise InputError(f"{self.where} is truncated: it ends ({len(self.data)} bytes) within "
+                                 "its CodeView record")
             signature, guid, age = CODEVIEW_RSDS.unpack_from(record)
             name_end = record.find(b"\0", CODEVIEW_RSDS.size)
             if signature != RSDS_SIGNATURE or name_end < 0:
