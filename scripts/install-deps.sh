@@ -9,7 +9,7 @@ here=$(dirname "$0")
 # The Linux guest's kernel and busybox packages: downloaded once into a cache, never installed.
 "$here/fetch-guest.sh"
 
-packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libgtest-dev
+packages=(cmake ninja-build g++ clang lld llvm binutils gdb libclang-rt-14-dev googletest libgtest-dev
           nlohmann-json3-dev dmidecode qemu-system-x86 ovmf python3 valgrind
           uefitool-cli librsvg2-bin libbenchmark-dev
           nasm acpica-tools uuid-dev dpkg-dev)

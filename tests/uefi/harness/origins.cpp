@@ -4,6 +4,7 @@
 #include "include/uefi_file.h"
 #include "include/uefi_loaded_image.h"
 #include "tests/uefi/harness/images.h"
+#include "tests/uefi/harness/page_attributes.h"
 #include "tests/uefi/common/console.h"
 
 namespace {
@@ -109,6 +110,7 @@ void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUI
   PutText(" package-list=");
   PutGuid(listGuid);
   PutNewLine();
+  ReportImagePages(Context, loaded->ImageBase, loaded->ImageSize);
   ReportPackageLists(Context, listGuid);
 }
 
