@@ -15,6 +15,7 @@ import tempfile
 import unittest
 
 from firmware_test_paths import IMAGE_DIR, tool
+import exception_dump
 import symbolize
 
 IMAGE = os.path.join(IMAGE_DIR, "SlotInventoryDxe.efi")
@@ -44,7 +45,7 @@ NULL_WRITE = (
     "GDTR - 000000000F1DB020 0000000000000057, LDTR - 0000000000000000\r\n"
     "IDTR - 000000000E038000 0000000000000FFF,   TR - 0000000000000048\r\n"
     "FXSAVE_STATE - 000000000F1DA470\r\n"
-    "!!!! Find image based on IP(0x{ip:X}) SlotInventoryDxe.pdb (ImageBase={base:016X}, "
+    "!!!! Find image based on IP(0x{ip:X}) {name} (ImageBase={base:016X}, "
     "EntryPoint={entry:016X}) !!!!\r\n")
 # The same copy calling through NULL: the handler searches the return address at RSP.
 NULL_CALL_LINES = {
@@ -74,6 +75,10 @@ ELSEWHERE = (
     "!!!! Find image based on IP(0xBF90207) (No PDB)  (ImageBase=000000000BF90000, "
     "EntryPoint=000000000BF90200) !!!!\r\n")
 ELSEWHERE_R12 = 0xBF8AFE0
+# An invalid opcode: no error code, and no image found for RIP.
+INVALID_OPCODE = "".join(
+    line for line in ELSEWHERE.replace("0E(#PF - Page-Fault)", "06(#UD - Invalid Opcode)").splitlines(True)
+    if not line.startswith(("ExceptionData", "!!!! Find image"))) + "!!!! Can't find image information. !!!!\r\n"
 
 
 def load_line(base, entry_rva):
@@ -88,7 +93,8 @@ class SymbolizeTest(unittest.TestCase):
         if not os.path.exists(SYMBOLS):
             return
         cls.work = tempfile.mkdtemp(prefix="symbolize-test-")
-        cls.image = symbolize.PeImage(IMAGE, "image")
+        cls.driver, symbols = symbolize.read_image_and_symbols(IMAGE, SYMBOLS)
+        cls.image, cls.linked_base = cls.driver.image, symbols.base
         cls.entry = cls.image.entry
         with open(SYMBOLS, "rb") as source:
             cls.symbols = source.read()
@@ -110,7 +116,8 @@ class SymbolizeTest(unittest.TestCase):
 
     def null_write(self, rip_offset=2):
         rip = BASE + self.entry + rip_offset
-        return NULL_WRITE.format(rip=rip, ip=rip & 0xFFFFFFFF, base=BASE, entry=BASE + self.entry)
+        return NULL_WRITE.format(rip=rip, ip=rip & 0xFFFFFFFF, base=BASE, entry=BASE + self.entry,
+                                 name=self.driver.codeview.name)
 
     def null_call(self):
         """After `call rax` at the entry point's third byte: [RSP] = entry + 4."""
@@ -154,8 +161,8 @@ class SymbolizeTest(unittest.TestCase):
     def test_inline_chain_innermost_first_with_clean_file_names(self):
         # Find code addr2line reports as inlined, then plant it as RIP.
         text = next(item for item in self.image.sections if item.name == ".text")
-        rvas = range(text.rva, text.rva + text.size, 4)
-        linked = symbolize.PeImage(SYMBOLS, "symbol file").preferred_base
+        rvas = range(text.rva, text.rva + text.virtual_size, 4)
+        linked = self.linked_base
         frames = symbolize.look_up("addr2line", SYMBOLS, [linked + rva for rva in rvas])
         frames = {rva: frames[linked + rva] for rva in rvas}
         rva = next((rva for rva in rvas if len(frames[rva]) > 2), None)
@@ -211,7 +218,7 @@ class SymbolizeTest(unittest.TestCase):
                 "symbols": symbols[:len(symbols) // 2]},
             r"is truncated: it ends \(256 bytes\) within the": {"symbols": symbols[:0x100]},
             "not a symbol file: it has no DWARF": {"symbols": stripped},
-            "not a PE image: no MZ header": {"symbols": b"ELF plain text\n"},
+            r"not a PE image \(no MZ header\)": {"symbols": b"ELF plain text\n"},
             "not a symbol file: it has no CodeView record": {"symbols": no_debug_directory},
             "no EDK2 exception dump": {"log": "boot log without a fault\r\n"},
             "is truncated: the log ends before its RBX line": {"log": "\r\n".join(register_lines[:6])},
@@ -268,7 +275,7 @@ class SymbolizeTest(unittest.TestCase):
             for _ in range(3000):
                 text = mutate(rng.choice(seeds))
                 try:
-                    symbolize.plan({"fuzz.log": text}, self.image)
+                    symbolize.plan({"fuzz.log": text}, self.driver)
                     outcomes["read"] += 1
                 except symbolize.InputError:
                     outcomes["refused"] += 1
@@ -276,6 +283,21 @@ class SymbolizeTest(unittest.TestCase):
             signal.alarm(0)
             signal.signal(signal.SIGALRM, previous)
         self.assertTrue(all(outcomes.values()), outcomes)
+
+
+class ExceptionDumpTest(unittest.TestCase):
+    def test_dumps_and_load_lines_read_as_fields(self):
+        text = load_line(BASE, 0x240) + ELSEWHERE + INVALID_OPCODE
+        fault, invalid_opcode = exception_dump.read_dumps(text, "serial.log")
+        self.assertEqual((fault.log, fault.line, fault.vector, fault.error_code, fault.registers["CR2"],
+                          fault.registers["R12"], fault.searched_return_address),
+                         ("serial.log", 2, 0x0E, 0, 0, ELSEWHERE_R12, False))
+        self.assertEqual(fault.image, exception_dump.ImageLine(0xBF90207, None, 0xBF90000, 0xBF90200))
+        self.assertEqual((invalid_opcode.line, invalid_opcode.vector, invalid_opcode.error_code,
+                          invalid_opcode.image), (21, 0x06, None, None))
+        self.assertEqual(exception_dump.load_lines(text, "debug.log"),
+                         [exception_dump.LoadLine("debug.log", 1, BASE, BASE + 0x240, "SlotInventoryDxe.efi")])
+
 
 class ShortNameTest(unittest.TestCase):
     def test_short_names_drop_only_the_parameter_list(self):
