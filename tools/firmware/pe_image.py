@@ -1,7 +1,7 @@
 """PE32+ layouts as UEFI images carry them: the headers, the section table
 and the CodeView entry of the debug directory that names an image and ties
-it to its symbol file. Declared once here; the image tools read images only
-through this module. Standard library only."""
+it to its symbol file. Declared once here; the image tools and the crash
+symbolizer read images only through this module. Standard library only."""
 import struct
 import uuid
 from collections import namedtuple
@@ -68,8 +68,10 @@ class PeImage:
             raise ImageError(f"{where}: not a PE image (no MZ header)")
         pe = struct.unpack_from("<I", data, DOS_LFANEW_OFFSET)[0]
         optional = pe + 4 + COFF_HEADER.size
-        if data[pe:pe + 4] != PE_SIGNATURE or len(data) < optional + OPTIONAL_HEADER64.size:
+        if data[pe:pe + 4] != PE_SIGNATURE:
             raise ImageError(f"{where}: not a PE image (no PE signature at {pe:#x})")
+        if len(data) < optional + OPTIONAL_HEADER64.size:
+            raise self.truncated("the optional header")
         (self.machine, section_count, _, self.symbol_table, self.symbol_count, optional_size,
          self.coff_characteristics) = COFF_HEADER.unpack_from(data, pe + 4)
         fields = OPTIONAL_HEADER64.unpack_from(data, optional)
@@ -87,6 +89,8 @@ class PeImage:
             at = optional + OPTIONAL_HEADER64.size + index * DATA_DIRECTORY.size
             if at + DATA_DIRECTORY.size > optional + optional_size:
                 break
+            if at + DATA_DIRECTORY.size > len(data):
+                raise self.truncated("the data directories")
             self.directories.append(DATA_DIRECTORY.unpack_from(data, at))
         table = optional + optional_size
         if table + section_count * SECTION_HEADER.size > len(data):
@@ -97,6 +101,12 @@ class PeImage:
              characteristics) = SECTION_HEADER.unpack_from(data, table + index * SECTION_HEADER.size)
             self.sections.append(Section(self.section_name(raw_name), rva, virtual_size, raw_offset,
                                          raw_size, characteristics))
+        for section in self.sections:
+            if section.raw_size and section.raw_offset + section.raw_size > len(data):
+                raise self.truncated(f"the data of section {section.name}")
+
+    def truncated(self, what):
+        return ImageError(f"{self.where} is truncated: it ends ({len(self.data)} bytes) within {what}")
 
     def section_name(self, raw):
         """A long name ("/4") lives in the COFF string table, as lld-link writes
@@ -105,7 +115,9 @@ class PeImage:
         if name.startswith("/") and name[1:].isdigit() and self.symbol_table:
             start = self.symbol_table + COFF_SYMBOL_SIZE * self.symbol_count + int(name[1:])
             end = self.data.find(b"\0", start)
-            if 0 <= start < len(self.data) and end > start:
+            if start >= len(self.data) or end < 0:
+                raise self.truncated(f"the name of section {name}")
+            if end > start:
                 return self.data[start:end].decode("latin-1")
         return name
 
