@@ -81,7 +81,8 @@ Config = namedtuple("Config", "target fdf_fragments dsc_fragments modules source
 def driver_module(build):
     image = os.path.join(build, "image")
     return Module("SlotInventory", os.path.join(image, "SlotInventoryDxe.inf"),
-                  [os.path.join(image, name) for name in ("SlotInventoryDxe.efi", "SlotInventoryDxe.depex")])
+                  [os.path.join(image, name) for name in ("SlotInventoryDxe.efi", "SlotInventoryDxe.depex",
+                                                          "SlotInventoryDxe.debug")])
 
 
 def test_platform_module(build):

@@ -142,7 +142,7 @@ class PeImage:
         return None
 
     def codeview(self):
-        """The image's CodeView (RSDS) entry, or None when it has none."""
+        """The image's CodeView entry (RSDS, or GenFw's NB10), or None when it has none."""
         rva, size = self.directory(DIRECTORY_DEBUG)
         if size == 0:
             return None
@@ -151,10 +151,10 @@ class PeImage:
             _, _, _, _, kind, length, _, pointer = DEBUG_DIRECTORY.unpack_from(self.data, at)
             if kind != DEBUG_TYPE_CODEVIEW:
                 continue
-            if length < CODEVIEW_RSDS.size + 1 or pointer + length > len(self.data):
+            if pointer + length > len(self.data):
                 raise ImageError(f"{self.where}: CodeView entry runs past the end of the file")
             signature = self.data[pointer:pointer + 4]
-            if signature == RSDS_SIGNATURE:
+            if signature == RSDS_SIGNATURE and length >= CODEVIEW_RSDS.size + 1:
                 _, guid, age = CODEVIEW_RSDS.unpack_from(self.data, pointer)
                 name = self.data[pointer + CODEVIEW_RSDS.size:pointer + length].split(b"\0", 1)[0]
                 return CodeView(uuid.UUID(bytes_le=guid), age, name.decode("latin-1"), pointer + 4)
@@ -162,7 +162,8 @@ class PeImage:
                 _, _, _, age = CODEVIEW_NB10.unpack_from(self.data, pointer)
                 name = self.data[pointer + CODEVIEW_NB10.size:pointer + length].split(b"\0", 1)[0]
                 return CodeView(None, age, name.decode("latin-1"), None)
-            raise ImageError(f"{self.where}: CodeView entry is neither an RSDS nor an NB10 record")
+            raise ImageError(f"{self.where}: CodeView entry is neither an RSDS nor an NB10 record, "
+                             f"or shorter than its record")
         return None
 
 
