@@ -1,12 +1,14 @@
-// Board pictures: a column per socket of the platform, each riser position
-// and the mezzanine slots in the column of the socket that feeds them, and
-// every colour paired with words (In use, Available, Enabled, Disabled) so
-// that the picture reads in greyscale too.
+// Board pictures: a column per socket of the platform (two for a platform
+// with one socket, whose box then spans both), each riser position and the
+// mezzanine slots under the socket that feeds them, and every colour paired
+// with words (In use, Available, Enabled, Disabled) so that the picture reads
+// in greyscale too.
 #include "sim/board_picture.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -63,26 +65,39 @@ struct Position {
   bool alwaysShown;
 };
 
+int Columns(const Platform &platform) { return std::max(2, static_cast<int>(platform.sockets.size())); }
+
+// Columns under each socket.
+int SocketSpan(const Platform &platform) {
+  return Columns(platform) / static_cast<int>(platform.sockets.size());
+}
+
+// Each riser position and the mezzanine slots under the socket of their first
+// slot, in turn over that socket's columns; other slots last.
 std::vector<Position> PlatformPositions(const Platform &platform) {
   std::vector<Position> positions;
-  int lastColumn = static_cast<int>(platform.sockets.size()) - 1;
+  std::vector<int> placed(platform.sockets.size(), 0);
+  auto place = [&](Position &position, unsigned socket) {
+    position.column = static_cast<int>(socket) * SocketSpan(platform) + placed[socket]++ % SocketSpan(platform);
+  };
   for (size_t i = 0; i < platform.risers.size(); i++) {
     const PlatformRiserPosition &riser = platform.risers[i];
-    Position position{riser.title, {}, -1, &riser, i, true};
+    Position position{riser.title, {}, 0, &riser, i, true};
+    std::optional<unsigned> socket;
     for (const auto &[card, slots] : riser.cards) {
       for (const PlatformSlot &slot : slots) {
         position.slotIds.push_back(slot.slotId);
-        if (position.column < 0) position.column = static_cast<int>(slot.socket);
+        if (!socket) socket = slot.socket;
       }
     }
-    position.column = std::max(position.column, 0);
+    place(position, socket.value_or(0));
     positions.push_back(position);
   }
   Position mezzanine{"Mezzanine slots", {}, 0, nullptr, 0, true};
   for (const PlatformSlot &slot : platform.mezzanineSlots) mezzanine.slotIds.push_back(slot.slotId);
-  mezzanine.column = static_cast<int>(platform.mezzanineSlots.front().socket);
+  place(mezzanine, platform.mezzanineSlots.front().socket);
   positions.push_back(mezzanine);
-  positions.push_back({"Other slots", {}, lastColumn, nullptr, 0, false});
+  positions.push_back({"Other slots", {}, Columns(platform) - 1, nullptr, 0, false});
   return positions;
 }
 
@@ -237,14 +252,14 @@ void DrawHeader(Canvas &canvas, const Board &board, const BoardRun &run) {
   canvas.Text(x + 196, 30, 12, "Available / Disabled");
 }
 
-void DrawSocket(Canvas &canvas, const Board &board, unsigned socket, int x, int y) {
-  canvas.Box(x, y, kColumnWidth, 96, kSocket);
+void DrawSocket(Canvas &canvas, const Board &board, unsigned socket, int x, int y, int width) {
+  canvas.Box(x, y, width, 96, kSocket);
   canvas.Text(x + 14, y + 24, 16, Format("Socket %u", socket), true);
-  canvas.Text(x + kColumnWidth - 14, y + 24, 11, Format("bus-number word 0x%08X", board.sockets[socket]),
+  canvas.Text(x + width - 14, y + 24, 11, Format("bus-number word 0x%08X", board.sockets[socket]),
               false, "end", "#333333");
   const std::vector<uint8_t> &groups = BuiltInPlatform().sockets[socket].groups;
   const int count = static_cast<int>(groups.size());
-  const int chipWidth = (kColumnWidth - 28 - (count - 1) * 10) / count;
+  const int chipWidth = (width - 28 - (count - 1) * 10) / count;
   for (int i = 0; i < count; i++) {
     unsigned group = groups[static_cast<size_t>(i)];
     int chipX = x + 14 + i * (chipWidth + 10);
@@ -324,14 +339,14 @@ std::string DeviceTypeText(unsigned type) {
 int DrawDevices(Canvas &canvas, const std::vector<Device> &devices, int y) {
   canvas.Text(kMargin, y + 16, 15, "Onboard devices", true);
   constexpr int kBoxGap = 10, kHeight = 96, kNarrowest = 184;
-  const int kPerRow = (canvas.Width() - 2 * kMargin + kBoxGap) / (kNarrowest + kBoxGap);
-  const int kBoxWidth = (canvas.Width() - 2 * kMargin - (kPerRow - 1) * kBoxGap) / kPerRow;
+  const int perRow = (canvas.Width() - 2 * kMargin + kBoxGap) / (kNarrowest + kBoxGap);
+  const int boxWidth = (canvas.Width() - 2 * kMargin - (perRow - 1) * kBoxGap) / perRow;
   y += 26;
   for (size_t i = 0; i < devices.size(); i++) {
     const Device &device = devices[i];
-    int x = kMargin + static_cast<int>(i) % kPerRow * (kBoxWidth + kBoxGap);
-    int top = y + static_cast<int>(i) / kPerRow * (kHeight + kBoxGap);
-    canvas.Box(x, top, kBoxWidth, kHeight, device.enabled ? kOccupied : kVacant);
+    int x = kMargin + static_cast<int>(i) % perRow * (boxWidth + kBoxGap);
+    int top = y + static_cast<int>(i) / perRow * (kHeight + kBoxGap);
+    canvas.Box(x, top, boxWidth, kHeight, device.enabled ? kOccupied : kVacant);
     std::vector<std::string> lines = Wrap(device.designation, 22);
     for (size_t line = 0; line < lines.size() && line < 2; line++) {
       canvas.Text(x + 10, top + 18 + static_cast<int>(line) * 15, 12, lines[line], true);
@@ -346,7 +361,7 @@ int DrawDevices(Canvas &canvas, const std::vector<Device> &devices, int y) {
     canvas.Text(kMargin, y + 14, 12, "none written", false, "start", "#555555");
     return 26 + 24;
   }
-  int rows = (static_cast<int>(devices.size()) + kPerRow - 1) / kPerRow;
+  int rows = (static_cast<int>(devices.size()) + perRow - 1) / perRow;
   return 26 + rows * (kHeight + kBoxGap);
 }
 
@@ -395,9 +410,10 @@ int DrawReplaced(Canvas &canvas, const Board &board, const BoardRun &run, int y)
 }  // namespace
 
 std::string BoardPictureSvg(const Board &board, const BoardRun &run) {
-  const int columns = static_cast<int>(BuiltInPlatform().sockets.size());
+  const Platform &platform = BuiltInPlatform();
+  const int columns = Columns(platform), span = SocketSpan(platform);
   Canvas canvas(2 * kMargin + columns * kColumnWidth + (columns - 1) * kGap);
-  std::vector<Position> positions = PlatformPositions(BuiltInPlatform());
+  std::vector<Position> positions = PlatformPositions(platform);
   std::vector<Slot> slots;
   std::vector<Device> devices;
   ReadRecords(run, slots, devices);
@@ -407,7 +423,10 @@ std::string BoardPictureSvg(const Board &board, const BoardRun &run) {
   int bottom = top;
   for (int column = 0; column < columns; column++) {
     int x = kMargin + column * (kColumnWidth + kGap);
-    DrawSocket(canvas, board, static_cast<unsigned>(column), x, top);
+    if (column % span == 0) {
+      DrawSocket(canvas, board, static_cast<unsigned>(column / span), x, top,
+                 span * kColumnWidth + (span - 1) * kGap);
+    }
     int y = top + 96 + kGap;
     for (const Position &position : positions) {
       if (position.column != column) continue;

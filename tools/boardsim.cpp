@@ -205,11 +205,16 @@ std::string SlotTypeName(uint8_t slotType) {
 }
 
 std::string SlotShapeName(uint8_t slotType, uint8_t width) {
-  std::string name = SlotTypeName(slotType);
-  name += width == SlotDataBusWidth16X ? ", x16 bus"
-          : width == SlotDataBusWidth8X  ? ", x8 bus"
-                                         : ", width " + std::to_string(width);
-  return name;
+  struct Lanes {
+    uint8_t dataBusWidth;
+    const char *name;
+  };
+  constexpr Lanes kWidths[] = {{0x08, "x1"}, {0x09, "x2"},  {0x0A, "x4"}, {0x0B, "x8"},
+                               {0x0C, "x12"}, {0x0D, "x16"}, {0x0E, "x32"}};
+  for (const Lanes &lanes : kWidths) {
+    if (lanes.dataBusWidth == width) return SlotTypeName(slotType) + ", " + lanes.name + " bus";
+  }
+  return SlotTypeName(slotType) + ", width " + std::to_string(width);
 }
 
 RecordView Decode(const sim::SmbiosRecord &record) {

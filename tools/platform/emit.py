@@ -45,10 +45,10 @@ def rows(entries, indent="    "):
                    for code, comment in entries)
 
 
-def braced(prefix, items, suffix=";"):
+def braced(prefix, items, suffix=";", space=""):
     """PREFIX{ITEMS}SUFFIX on one line, or one item a line when that is
     longer than 100 columns."""
-    line = f"{prefix}{{{', '.join(items)}}}{suffix}"
+    line = f"{prefix}{{{space}{', '.join(items)}{space}}}{suffix}"
     if len(line) <= 100:
         return line + "\n"
     return f"{prefix}{{\n" + "".join(f"    {item},\n" for item in items) + f"}}{suffix}\n"
@@ -119,7 +119,7 @@ def platform_layout(p, source):
                f"inline constexpr UINTN DRIVER_STRING_PACKAGE_SIZE = {string_package_size(p)};\n")
     positions = [f"POSITION_{q.name.upper()}" for q in p.positions] + ["RISER_POSITION_COUNT"]
     out.append("// The riser positions, in the order the driver handles them.\n" +
-               braced("enum RiserPosition : UINT8 ", positions))
+               braced("enum RiserPosition : UINT8 ", positions, space=" "))
     spare = MAX_RISER_POSITIONS - len(p.positions)
     fields = rows([(f"UINT8 {q.name};", f"{len(q.pads)} pads: 0 to {q.identifiers - 1}")
                    for q in p.positions] +
