@@ -24,8 +24,13 @@ foreach(description IN LISTS platform_descriptions)
   get_filename_component(platform_dir ${description} DIRECTORY)
   get_filename_component(platform ${platform_dir} NAME)
   set(out ${CMAKE_BINARY_DIR}/platforms/${platform})
+  set(image_dir image/${platform})
+  if(platform STREQUAL DEFAULT_PLATFORM)
+    set(image_dir image)
+  endif()
   execute_process(COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/platform/generate.py ${description}
                           --driver ${out}/generated --host ${out}/host --version ${PROJECT_VERSION}
+                          --image-dir ${image_dir}
                   RESULT_VARIABLE generated ERROR_VARIABLE problem)
   if(NOT generated EQUAL 0)
     message(FATAL_ERROR "${problem}")

@@ -117,6 +117,19 @@ class Outputs(unittest.TestCase):
                 result = generate(description, "--check", generated)
                 self.assertEqual(result.returncode, 0, result.stderr)
 
+    def test_the_default_platform_names_the_product_module(self):
+        # The product image takes its file GUID and name from the binary INF,
+        # the simulator from the description: a firmware volume and boardsim
+        # must name the driver alike.
+        with open(BOARD) as source:
+            module = json.load(source)["module"]
+        with open(os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxe.inf")) as source:
+            defines = dict((part.strip() for part in line.split("=", 1))
+                           for line in source.read().splitlines()
+                           if "=" in line and not line.lstrip().startswith("#"))
+        self.assertEqual(defines["FILE_GUID"], module["fileGuid"])
+        self.assertEqual(defines["BASE_NAME"], module["baseName"])
+
     def test_a_stale_table_is_named_with_the_command_that_refreshes_it(self):
         with tempfile.TemporaryDirectory() as scratch:
             self.assertEqual(generate(BOARD, "--driver", scratch).returncode, 0)

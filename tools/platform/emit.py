@@ -340,15 +340,24 @@ def host_description(platform, source):
             f"extern const char kBuiltInPlatformDescription[] =\n{lines};\n\n}}  // namespace sim\n")
 
 
-def summary(platform, source):
+def summary(platform, source, image_dir):
     """What test code needs to know of the platform without reading C++."""
+    slots = platform.mezzanine + [slot for q in platform.positions for slots in q.cards.values()
+                                  for slot in slots]
+    designations = sorted({slot.string_id for slot in slots} | {d.string_id for d in platform.devices})
+    image = {kind: f"{image_dir}/{platform.base_name}.{kind}" for kind in ("efi", "ffs", "depex", "inf")}
     data = {
         "platform": platform.name,
         "description": source,
         "baseName": platform.base_name,
         "fileGuid": platform.file_guid,
+        "image": image,
         "language": platform.language,
+        # The package's strings in id order (from 1), the id of the language's
+        # display name, and the texts records may carry.
         "strings": [text for _, text in platform.strings],
+        "languageNameId": platform.language_name_id,
+        "designations": [platform.strings[i - 1][1] for i in designations],
         # EFI_HII_PACKAGE_LIST_HEADER, the string package, the end package.
         "packageListLength": 20 + string_package_size(platform) - 4 + 4,
         "sockets": [{"bus": s.bus, "device": s.device, "function": s.function,
@@ -378,7 +387,7 @@ def binary_inf(platform, source, version):
             f"  DXE_DEPEX|{platform.base_name}.depex|*\n")
 
 
-def host_files(platform, source, version):
+def host_files(platform, source, version, image_dir):
     return {"platform_description.cpp": host_description(platform, source),
-            "summary.json": summary(platform, source),
+            "summary.json": summary(platform, source, image_dir),
             f"{platform.base_name}.inf": binary_inf(platform, source, version)}

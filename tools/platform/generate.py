@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Generates a platform's driver tables from its description.
 
-    generate.py DESCRIPTION --driver DIR [--host DIR --version X.Y]
+    generate.py DESCRIPTION --driver DIR [--host DIR --version X.Y --image-dir DIR]
     generate.py DESCRIPTION --check DIR
 
 --driver writes the driver's generated sources (the ones the EDK2 source
@@ -77,6 +77,8 @@ def main(argv):
     parser.add_argument("--driver", metavar="DIR")
     parser.add_argument("--host", metavar="DIR")
     parser.add_argument("--version", default="1.0", help="VERSION_STRING of the binary INF")
+    parser.add_argument("--image-dir", default="image",
+                        help="where the build puts the platform's image, for the summary")
     parser.add_argument("--check", metavar="DIR")
     args = parser.parse_args(argv)
     if not (args.driver or args.host or args.check):
@@ -103,7 +105,7 @@ def main(argv):
         if args.driver:
             write_all(args.driver, driver)
         if args.host:
-            write_all(args.host, host_files(platform, source, args.version))
+            write_all(args.host, host_files(platform, source, args.version, args.image_dir))
     except OSError as problem:
         print(f"generate.py: cannot write {problem.filename}: {problem.strerror}", file=sys.stderr)
         return 1
