@@ -77,7 +77,8 @@ constexpr PackageImage BuildDriverStringPackage() {
 constexpr PackageImage DRIVER_STRING_PACKAGE_IMAGE = BuildDriverStringPackage();
 static_assert(DRIVER_STRING_PACKAGE_IMAGE.Written == DRIVER_STRING_PACKAGE_SIZE);
 
-// The header's two length fields and the blocks where they should be.
+// Each block where the texts put it, the end block last; then the two length
+// fields, of the array and of the package.
 constexpr bool BlocksWhereExpected() {
   UINTN offset = STRING_HEADER_SIZE;
   for (const char16_t *text : DRIVER_STRINGS) {

@@ -139,7 +139,11 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       std::printf("boardsim %s\n", PROJECT_VERSION);
       std::exit(0);
     } else if (!argument.empty() && argument[0] == '-') {
-      error = "unknown option " + argument;
+      error = "unknown option " + argument + " (" + sim::BuiltInPlatform().name + "'s riser positions:";
+      for (const sim::PlatformRiserPosition &position : sim::BuiltInPlatform().risers) {
+        error += " --" + position.name;
+      }
+      error += ")";
       return false;
     } else if (options.boardPath.empty()) {
       options.boardPath = argument;
@@ -396,12 +400,12 @@ bool RequestedPlatform(int argc, char **argv, std::string &platform, std::string
   std::string platformPath, boardPath;
   for (int i = 1; i < argc; i++) {
     std::string argument = argv[i];
+    bool flag = std::find(std::begin(flags), std::end(flags), argument) != std::end(flags);
     if (argument == "--platform" && i + 1 < argc) {
       platformPath = argv[++i];
-    } else if (std::find(std::begin(flags), std::end(flags), argument) != std::end(flags)) {
-    } else if (!argument.empty() && argument[0] == '-') {
-      i++;
-    } else if (boardPath.empty()) {
+    } else if (!flag && !argument.empty() && argument[0] == '-') {
+      i++;  // its value
+    } else if (!flag && boardPath.empty()) {
       boardPath = argument;
     }
   }
