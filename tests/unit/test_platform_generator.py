@@ -69,6 +69,7 @@ REFUSALS = [
     (uncover_identifier, "cardMaps.RiserSlotMap", "identifier 6 of riser1 names no card"),
     (lengthen_string, "strings.texts[4].text", "a record string holds at most 63"),
     (lambda d: d.update(format=2), "format", "must be 1"),
+    (lambda d: riser(d, 1).update(name="riser"), "riserPositions[1].name", "cannot name the driver's"),
     (lambda d: riser(d, 0).update(padCount=3), "riserPositions[0].padCount", "unknown field"),
     (lambda d: d["onboardDevices"][2].update(onBus=0), "onboardDevices[2]", "exactly one"),
 ]

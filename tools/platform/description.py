@@ -27,6 +27,17 @@ MAX_CARD_SLOTS = 8
 COUNT_WORDS = ["", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight"]
 ROOT_PORT_GROUPS = 4      # bytes of a socket's bus-number word
 
+# Position names the generated C++ cannot take: RiserIds members that would
+# be keywords or its padding, and "riser", whose routine would be the shared
+# AddRiserSlots.
+RESERVED_POSITION_NAMES = set("""
+    alignas alignof and asm auto bitand bitor bool break case catch char class compl concept
+    const consteval constexpr constinit continue decltype default delete do double else enum
+    explicit export extern false float for friend goto if inline int long mutable namespace new
+    noexcept not nullptr operator or private protected public register requires reserved return
+    riser short signed sizeof static struct switch template this throw true try typedef typeid
+    typename union unsigned using virtual void volatile while xor""".split())
+
 
 class DescriptionError(Exception):
     pass
@@ -380,8 +391,9 @@ class _Reader:
         result = {}
         for name, entries in maps.items():
             where = _key("cardMaps", name)
-            if not re.fullmatch(r"[A-Z][A-Za-z0-9]{0,63}", name):
-                fail(where, "a card map is named like a C table: a capital, then letters and digits")
+            if not re.fullmatch(r"[A-Z][A-Za-z0-9]{0,60}Map", name):
+                fail(where, "a card map is named like the C table it becomes: a capital, then "
+                            "letters and digits, ending in Map")
             _object(entries, where)
             result[name] = {}
             for key, card in entries.items():
@@ -398,6 +410,9 @@ class _Reader:
                          "a position name (lower-case letters and digits)")
             if name in [other.name for other in positions]:
                 fail(f"{where}.name", f"two riser positions are named {name}")
+            if name in RESERVED_POSITION_NAMES:
+                fail(f"{where}.name", f"{name} cannot name the driver's routines and members "
+                                      f"(Add{name.capitalize()}Slots, RiserIds::{name}): choose another")
             title = _text(entry["title"], f"{where}.title")
             position_pads = []
             for k, pad in enumerate(_list(entry["pads"], f"{where}.pads", 1, MAX_PADS)):
