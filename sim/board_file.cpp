@@ -22,7 +22,7 @@ void ParseStraps(const json &straps, Board &board) {
     while (position < positions.size() && positions[position].name != it.key()) position++;
     if (position == positions.size()) Fail(Keyed("straps", it.key()), "unknown field");
     RiserId(board, position) =
-        Byte(it.value(), "straps." + it.key(), positions[position].Identifiers() - 1);
+        Byte(it.value(), Keyed("straps", it.key()), positions[position].Identifiers() - 1);
   }
 }
 
