@@ -118,9 +118,6 @@ class Platform:
     devices: list          # [Device]
     document: dict = None  # the description as read
 
-    def width_index(self, name):
-        return [width for width, _, _ in self.widths].index(name)
-
 
 class Limits:
     """What the driver's own headers say about records and GPIO pads, read
