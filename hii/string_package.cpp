@@ -1,32 +1,10 @@
 #include "string_package.h"
 
+// PACKAGE_LANGUAGE, LANGUAGE_NAME_ID and DRIVER_STRINGS, the platform's
+// strings in block order, which gives their ids from 1.
+#include "driver_strings.h"
+
 namespace {
-
-// The package's one language and the id of its display name.
-constexpr CHAR8 PACKAGE_LANGUAGE[] = "en-US";
-constexpr EFI_STRING_ID LANGUAGE_NAME_ID = 1;
-
-// One UCS-2 string block per text; block order gives the ids, from 1.
-constexpr const char16_t *DRIVER_STRINGS[] = {
-    u"English",  // display name of the language
-    u"MEZZANINE 0",
-    u"MEZZANINE 1",
-    u"Riser 1, slot 1",
-    u"Riser 1, slot 2",
-    u"Riser 1, slot 3",
-    u"Riser 2, slot 1",
-    u"Riser 2, slot 2",
-    u"Riser 2, slot 3",
-    u"Riser 3, slot 1",
-    u"Riser 3, slot 2",
-    u"Aspeed Video",
-    u"Intel I350",
-    u"Intel I350",
-    u"PCH Integrated SATA Controller",
-    u"PCH Integrated sSATA Controller",
-};
-constexpr UINTN DRIVER_STRING_COUNT = sizeof(DRIVER_STRINGS) / sizeof(DRIVER_STRINGS[0]);
-static_assert(DRIVER_STRING_COUNT == 16);
 
 constexpr UINTN ARRAY_LENGTH_FIELD_SIZE = sizeof(UINT32);
 constexpr UINTN STRING_HEADER_SIZE = EFI_HII_STRING_PACKAGE_FIXED_SIZE + sizeof(PACKAGE_LANGUAGE);
@@ -49,8 +27,7 @@ constexpr UINTN StringBlocksSize() {
 }
 
 constexpr UINTN STRING_PACKAGE_SIZE = STRING_HEADER_SIZE + StringBlocksSize() + BLOCK_TYPE_SIZE;
-static_assert(STRING_HEADER_SIZE == 52);
-static_assert(STRING_PACKAGE_SIZE == 585);
+static_assert(sizeof(DRIVER_STRINGS) / sizeof(DRIVER_STRINGS[0]) == DRIVER_STRING_COUNT);
 static_assert(ARRAY_LENGTH_FIELD_SIZE + STRING_PACKAGE_SIZE == DRIVER_STRING_PACKAGE_SIZE);
 
 struct PackageImage {
@@ -100,24 +77,25 @@ constexpr PackageImage BuildDriverStringPackage() {
 constexpr PackageImage DRIVER_STRING_PACKAGE_IMAGE = BuildDriverStringPackage();
 static_assert(DRIVER_STRING_PACKAGE_IMAGE.Written == DRIVER_STRING_PACKAGE_SIZE);
 
-// Offsets within the string package of each string block and of the end block.
-constexpr UINTN BLOCK_OFFSETS[] = {52,  69,  94,  119, 152, 185, 218, 251,
-                                   284, 317, 350, 383, 410, 433, 456, 519};
-constexpr UINTN END_BLOCK_OFFSET = 584;
-
+// Each block where the texts put it, the end block last; then the two length
+// fields, of the array and of the package.
 constexpr bool BlocksWhereExpected() {
-  for (UINTN offset : BLOCK_OFFSETS) {
+  UINTN offset = STRING_HEADER_SIZE;
+  for (const char16_t *text : DRIVER_STRINGS) {
     if (DRIVER_STRING_PACKAGE_IMAGE.Bytes[ARRAY_LENGTH_FIELD_SIZE + offset] !=
         EFI_HII_SIBT_STRING_UCS2) {
       return false;
     }
+    offset += BLOCK_TYPE_SIZE + (WideLength(text) + 1) * sizeof(CHAR16);
   }
-  return DRIVER_STRING_PACKAGE_IMAGE.Bytes[ARRAY_LENGTH_FIELD_SIZE + END_BLOCK_OFFSET] ==
-         EFI_HII_SIBT_END;
+  return offset + BLOCK_TYPE_SIZE == STRING_PACKAGE_SIZE &&
+         DRIVER_STRING_PACKAGE_IMAGE.Bytes[ARRAY_LENGTH_FIELD_SIZE + offset] == EFI_HII_SIBT_END;
 }
 static_assert(BlocksWhereExpected());
-static_assert(DRIVER_STRING_PACKAGE_IMAGE.Bytes[0] == 0x4D && DRIVER_STRING_PACKAGE_IMAGE.Bytes[1] == 0x02);
-static_assert(DRIVER_STRING_PACKAGE_IMAGE.Bytes[4] == 0x49 && DRIVER_STRING_PACKAGE_IMAGE.Bytes[5] == 0x02 &&
+static_assert(DRIVER_STRING_PACKAGE_IMAGE.Bytes[0] == (DRIVER_STRING_PACKAGE_SIZE & 0xFF) &&
+              DRIVER_STRING_PACKAGE_IMAGE.Bytes[1] == (DRIVER_STRING_PACKAGE_SIZE >> 8 & 0xFF));
+static_assert(DRIVER_STRING_PACKAGE_IMAGE.Bytes[4] == (STRING_PACKAGE_SIZE & 0xFF) &&
+              DRIVER_STRING_PACKAGE_IMAGE.Bytes[5] == (STRING_PACKAGE_SIZE >> 8 & 0xFF) &&
               DRIVER_STRING_PACKAGE_IMAGE.Bytes[7] == EFI_HII_PACKAGE_STRINGS);
 
 }  // namespace

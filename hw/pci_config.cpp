@@ -1,6 +1,8 @@
 #include "pci_config.h"
 
 #include "../base/firmware_services.h"
+// SOCKET_BUS_NUMBERS, the platform's sockets.
+#include "socket_table.h"
 
 namespace {
 
@@ -49,9 +51,9 @@ UINTN LocatePciConfigSpace(UINT32 Bus, UINT32 Device, UINT32 Function) {
 }
 
 UINT32 ReadSocketBusNumbers(UINT32 Socket) {
-  UINT32 bus = Socket == 0 ? SOCKET0_BUS : SOCKET1_BUS;
-  UINTN base = LocatePciConfigSpace(bus, SOCKET_BUS_NUMBERS_DEVICE, SOCKET_BUS_NUMBERS_FUNCTION);
-  return ReadConfig32(base, SOCKET_BUS_NUMBERS_OFFSET);
+  const SocketBusNumbersLocation &word = SOCKET_BUS_NUMBERS[Socket % SOCKET_COUNT];
+  UINTN base = LocatePciConfigSpace(word.Bus, word.Device, word.Function);
+  return ReadConfig32(base, word.Offset);
 }
 
 UINT8 RootPortBus(UINT32 Socket, UINT32 K) {

@@ -7,18 +7,21 @@
 // Register offsets in a function's configuration space.
 inline constexpr UINTN PCI_VENDOR_DEVICE_ID_OFFSET = 0x00;
 inline constexpr UINTN PCI_SECONDARY_BUS_OFFSET = 0x19;
-inline constexpr UINTN SOCKET_BUS_NUMBERS_OFFSET = 0xCC;
 
 // What a read of a function that does not answer returns.
 inline constexpr UINT32 PCI_ABSENT_WORD = 0xFFFFFFFF;
 inline constexpr UINT8 PCI_ABSENT_BYTE = 0xFF;
 
-// The socket bus-number word lives in device 8, function 2 of the socket's
-// first bus.
-inline constexpr UINT32 SOCKET0_BUS = 0x00;
-inline constexpr UINT32 SOCKET1_BUS = 0x80;
-inline constexpr UINT32 SOCKET_BUS_NUMBERS_DEVICE = 8;
-inline constexpr UINT32 SOCKET_BUS_NUMBERS_FUNCTION = 2;
+// Where a socket's bus-number word lives: a function's configuration space
+// and the word's offset in it. The platform's table of them
+// (socket_table.h) is indexed by socket.
+struct SocketBusNumbersLocation {
+  UINT8 Bus;
+  UINT8 Device;
+  UINT8 Function;
+  UINT8 Offset;  // in the first 256 bytes, where every function's space has room
+};
+static_assert(sizeof(SocketBusNumbersLocation) == 4);
 
 // Bus taken modulo 256, device modulo 32, function modulo 8.
 PciConfigAddressDescriptor BuildPciConfigAddressDescriptor(UINT32 Bus, UINT32 Device,
@@ -28,8 +31,9 @@ PciConfigAddressDescriptor BuildPciConfigAddressDescriptor(UINT32 Bus, UINT32 De
 // 0 when the platform has no register-access protocol or gives no address.
 UINTN LocatePciConfigSpace(UINT32 Bus, UINT32 Device, UINT32 Function);
 
-// Byte k is the bus of root-port group k of the socket (0 or 1). Read afresh
-// on every call; all ones when it cannot be read.
+// Byte k is the bus of root-port group k of the socket (taken modulo the
+// platform's socket count). Read afresh on every call; all ones when it
+// cannot be read.
 UINT32 ReadSocketBusNumbers(UINT32 Socket);
 
 // Byte K (0 to 3) of the socket bus-number word, unchecked.

@@ -2,19 +2,8 @@
 
 #include "record_model.h"
 #include "slot_fill.h"
-
-namespace {
-
-constexpr SlotShape MEZZANINE0_SHAPE = {0, 3, 0, SlotWidth::X8};
-constexpr SlotShape MEZZANINE1_SHAPE = {0, 2, 2, SlotWidth::X8};
-
-// Indexed by slot index.
-constexpr SlotDescription MEZZANINE_SLOTS[MEZZANINE_SLOT_COUNT] = {
-    {17, 2, MEZZANINE0_SHAPE},  // "MEZZANINE 0"
-    {18, 3, MEZZANINE1_SHAPE},  // "MEZZANINE 1"
-};
-
-}  // namespace
+// MEZZANINE_SLOTS, the platform's mezzanine slots indexed by slot index.
+#include "mezzanine_slot_table.h"
 
 EFI_STATUS BuildMezzanineSlot(VOID *Record, UINTN SlotIndex) {
   PrepareSlotHeader(Record);

@@ -1,9 +1,11 @@
-// The two mezzanine slots, described on every run whatever is fitted.
+// The mezzanine slots: slots fixed on the board, described on every run
+// whatever is fitted.
 #pragma once
 
 #include "../include/smbios_records.h"
+// MEZZANINE_SLOT_COUNT.
+#include "platform_layout.h"
 
-inline constexpr UINTN MEZZANINE_SLOT_COUNT = 2;
-
-// Builds mezzanine slot SlotIndex (0 or 1) in a zero-filled RecordBuffer.
+// Builds mezzanine slot SlotIndex (0 to MEZZANINE_SLOT_COUNT - 1) in a
+// zero-filled RecordBuffer.
 EFI_STATUS BuildMezzanineSlot(VOID *Record, UINTN SlotIndex);

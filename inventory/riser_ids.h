@@ -2,22 +2,23 @@
 #pragma once
 
 #include "../include/uefi_base.h"
+// RiserIds: one identifier per riser position, the position's pads read
+// most significant first; <POSITION>_ID_NONE, the identifier of an empty
+// position. RiserIds is four bytes, so that ReadRiserIds hands it back in a
+// register: the x64 calling convention returns a 3-byte structure through
+// memory the caller provides, which costs code at every call.
+#include "platform_layout.h"
 
-// Riser 1 and 2 identifiers are 3 bits, riser 3's is 2 bits; all bits set
-// means no card the dispatch handles. Four bytes, so that ReadRiserIds hands it
-// back in a register: the x64 calling convention returns a 3-byte structure
-// through memory the caller provides, which costs code at every call.
-struct RiserIds {
-  UINT8 riser1;
-  UINT8 riser2;
-  UINT8 riser3;
-  UINT8 reserved;  // always 0
+// One strap pad of the PCH by group and pad number, and the identifier bit it
+// gives its riser position. The platform's strap wiring (riser_straps.h) is a
+// table of them in the order the pads are read.
+struct RiserStrap {
+  UINT8 Group;
+  UINT8 PadNumber;
+  UINT8 Position;  // a RiserPosition
+  UINT8 Bit;
 };
-static_assert(sizeof(RiserIds) == 4);
+static_assert(sizeof(RiserStrap) == 4);
 
-inline constexpr UINT8 RISER1_ID_NONE = 7;
-inline constexpr UINT8 RISER2_ID_NONE = 7;
-inline constexpr UINT8 RISER3_ID_NONE = 3;
-
-// Reads all eight strap pads afresh; a pad that cannot be read counts as low.
+// Reads all strap pads afresh; a pad that cannot be read counts as low.
 RiserIds ReadRiserIds();

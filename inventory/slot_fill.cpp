@@ -5,17 +5,10 @@
 #include "../hw/pci_config.h"
 #include "../smbios/record_strings.h"
 
+// WIDTH_ENCODING, the platform's widths.
+#include "slot_width_table.h"
+
 namespace {
-
-struct WidthEncoding {
-  UINT8 SlotType;
-  UINT8 DataBusWidth;
-};
-
-constexpr WidthEncoding WIDTH_ENCODING[] = {
-    /* X8  */ {SlotTypePciExpressGen3X8, SlotDataBusWidth8X},
-    /* X16 */ {SlotTypePciExpressGen3X16, SlotDataBusWidth16X},
-};
 
 SMBIOS_TABLE_TYPE9 *AsSlot(VOID *Record) { return static_cast<SMBIOS_TABLE_TYPE9 *>(Record); }
 

@@ -4,12 +4,12 @@
 
 #include "../include/smbios_records.h"
 #include "../include/uefi_hii.h"
+// SlotWidth: the platform's slot widths, then Unwired (no root port feeds the
+// slot as far as the driver knows).
+#include "platform_layout.h"
 
-// Unwired: no root port feeds the slot as far as the driver knows.
-enum class SlotWidth : UINT8 { X8, X16, Unwired };
-
-// Where a slot is wired: socket (0 or 1), root-port group k (the byte of the
-// socket's bus-number word), root-port device (function 0), and width.
+// Where a slot is wired: socket, root-port group k (the byte of the socket's
+// bus-number word), root-port device (function 0), and width.
 struct SlotShape {
   UINT8 Socket;
   UINT8 Group;
@@ -29,8 +29,15 @@ struct SlotDescription {
 };
 static_assert(sizeof(SlotDescription) == 8);
 
+// What a width writes: Slot Type and Data Bus Width. The platform's table of
+// them is indexed by SlotWidth.
+struct WidthEncoding {
+  UINT8 SlotType;
+  UINT8 DataBusWidth;
+};
+
 // Slot Type, Data Bus Width, Bus Number, Device/Function and Current Usage
-// from the root port and what answers behind it. Width is X8 or X16.
+// from the root port and what answers behind it. Width is not Unwired.
 void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWidth Width);
 
 // Fetches the string and places it as the record's designation. A missing

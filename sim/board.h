@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/platform.h"
+
 namespace sim {
 
 struct PadSetting {
@@ -42,14 +44,20 @@ struct BoardFaults {
   bool newPackageListFails = false;
 };
 
+// A board of the platform this program's driver was built for (see
+// BuiltInPlatform()).
 struct Board {
   std::string name;
-  // Riser identifiers, turned into strap pad levels by the board's wiring.
-  uint8_t riser1 = 7;
-  uint8_t riser2 = 7;
-  uint8_t riser3 = 3;
+  std::string platform;  // the platform the board file names; empty: not named
+  // Riser identifiers by position in the platform's order (riser1 is its
+  // first position, riser2 its second, ...), turned into strap pad levels by
+  // the platform's wiring; kNoCard where the board says nothing.
+  uint8_t riser1 = kNoCard;
+  uint8_t riser2 = kNoCard;
+  uint8_t riser3 = kNoCard;
+  uint8_t riser4 = kNoCard;
   std::vector<PadSetting> pads;  // applied after the straps
-  uint32_t sockets[2] = {0, 0};
+  uint32_t sockets[kMaxSockets] = {};  // bus-number word of each socket of the platform
   std::vector<BridgeSetting> bridges;
   std::vector<FunctionSetting> devices;
   std::optional<std::string> platformLang = std::string("en-US");
@@ -57,10 +65,20 @@ struct Board {
   BoardFaults faults;
 };
 
-// Reads a board file. On failure returns false with a message that names the
-// offending field, e.g. "bridges[2].secondary: must be a number from 0 to 255".
+// The identifier of riser position POSITION (0 to kMaxRiserPositions - 1).
+uint8_t &RiserId(Board &board, size_t position);
+uint8_t RiserId(const Board &board, size_t position);
+
+// Reads a board file of the built-in platform: its straps are keyed by the
+// platform's riser position names. On failure returns false with a message
+// that names the offending field, e.g. "bridges[2].secondary: must be a
+// number from 0 to 255".
 bool LoadBoardFile(const std::string &path, Board &board, std::string &error);
 bool ParseBoard(const std::string &text, Board &board, std::string &error);
+
+// The platform a board file names ("platform"), or empty when the file names
+// none or cannot be read as JSON: for choosing a platform before reading it.
+std::string BoardFilePlatform(const std::string &path);
 
 // The bytes of an earlier producer's record: a formatted area of the type's
 // usual length (header only for types the board has no layout for) and its strings.

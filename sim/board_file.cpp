@@ -1,101 +1,29 @@
 // Board files: JSON, numbers as JSON numbers or "0x" strings.
 #include <fstream>
 #include <limits>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "include/smbios_records.h"
 #include "sim/board.h"
+#include "sim/json_fields.h"
 
 namespace sim {
 
 namespace {
 
-using nlohmann::json;
+using namespace json_fields;
 
-// Thrown inside the parser only; ParseBoard turns it into the error message.
-struct BoardError {
-  std::string message;
-};
-
-[[noreturn]] void Fail(const std::string &field, const std::string &problem) {
-  throw BoardError{field + ": " + problem};
-}
-
-uint64_t Number(const json &value, const std::string &field, uint64_t maximum) {
-  uint64_t number = 0;
-  if (value.is_number_unsigned()) {
-    number = value.get<uint64_t>();
-  } else if (value.is_number_integer()) {
-    if (value.get<int64_t>() < 0) Fail(field, "must not be negative");
-    number = static_cast<uint64_t>(value.get<int64_t>());
-  } else if (value.is_string()) {
-    const std::string text = value.get<std::string>();
-    if (text.size() < 3 || text.size() > 18 || (text.rfind("0x", 0) != 0 && text.rfind("0X", 0) != 0)) {
-      Fail(field, "a string number must be written 0x followed by hex digits");
-    }
-    // Hex digits only: stoull alone would also take a sign or leading blanks.
-    if (text.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos) {
-      Fail(field, json(text).dump() + " is not a hex number");
-    }
-    number = std::stoull(text.substr(2), nullptr, 16);  // at most 16 digits: cannot overflow
-  } else {
-    Fail(field, "must be a number or a \"0x\" string");
-  }
-  if (number > maximum) {
-    std::ostringstream message;
-    message << "must be a number from 0 to " << maximum;
-    Fail(field, message.str());
-  }
-  return number;
-}
-
-uint8_t Byte(const json &value, const std::string &field, uint64_t maximum = 0xFF) {
-  return static_cast<uint8_t>(Number(value, field, maximum));
-}
-
-const json &Member(const json &object, const char *key, const std::string &field) {
-  auto found = object.find(key);
-  if (found == object.end()) Fail(field + "." + key, "is missing");
-  return *found;
-}
-
-void RequireObject(const json &value, const std::string &field) {
-  if (!value.is_object()) Fail(field, "must be an object");
-}
-
-void RequireArray(const json &value, const std::string &field) {
-  if (!value.is_array()) Fail(field, "must be an array");
-}
-
-// A key as a message shows it: quoted and escaped when it is empty or holds control characters.
-std::string KeyName(const std::string &key) {
-  if (key.empty()) return "\"\"";
-  for (char c : key) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return json(key).dump();
-  }
-  return key;
-}
-
-void RejectUnknownKeys(const json &object, const std::string &field,
-                       std::initializer_list<const char *> known) {
-  for (auto it = object.begin(); it != object.end(); ++it) {
-    bool isKnown = false;
-    for (const char *key : known) isKnown = isKnown || it.key() == key;
-    if (!isKnown) Fail(field.empty() ? KeyName(it.key()) : field + "." + KeyName(it.key()), "unknown field");
-  }
-}
-
-std::string Indexed(const char *name, size_t index) {
-  return std::string(name) + "[" + std::to_string(index) + "]";
-}
-
+// Straps are keyed by the platform's riser position names.
 void ParseStraps(const json &straps, Board &board) {
   RequireObject(straps, "straps");
-  RejectUnknownKeys(straps, "straps", {"riser1", "riser2", "riser3"});
-  if (straps.contains("riser1")) board.riser1 = Byte(straps["riser1"], "straps.riser1", 7);
-  if (straps.contains("riser2")) board.riser2 = Byte(straps["riser2"], "straps.riser2", 7);
-  if (straps.contains("riser3")) board.riser3 = Byte(straps["riser3"], "straps.riser3", 3);
+  const std::vector<PlatformRiserPosition> &positions = BuiltInPlatform().risers;
+  for (auto it = straps.begin(); it != straps.end(); ++it) {
+    size_t position = 0;
+    while (position < positions.size() && positions[position].name != it.key()) position++;
+    if (position == positions.size()) Fail(Keyed("straps", it.key()), "unknown field");
+    RiserId(board, position) =
+        Byte(it.value(), Keyed("straps", it.key()), positions[position].Identifiers() - 1);
+  }
 }
 
 void ParsePads(const json &pads, Board &board) {
@@ -116,10 +44,23 @@ void ParsePads(const json &pads, Board &board) {
 
 void ParseSockets(const json &sockets, Board &board) {
   RequireArray(sockets, "sockets");
-  if (sockets.size() != 2) Fail("sockets", "must hold two bus-number words, socket 0 then socket 1");
-  for (size_t i = 0; i < 2; i++) {
+  size_t count = BuiltInPlatform().sockets.size();
+  if (sockets.size() != count) {
+    Fail("sockets", "must hold " + std::to_string(count) + " bus-number word" +
+                        (count == 1 ? ", socket 0's" : "s, socket 0 to socket " + std::to_string(count - 1)));
+  }
+  for (size_t i = 0; i < count; i++) {
     board.sockets[i] = static_cast<uint32_t>(Number(sockets[i], Indexed("sockets", i), 0xFFFFFFFF));
   }
+}
+
+void ParsePlatformName(const json &value, Board &board) {
+  const std::string &name = Text(value, "platform");
+  if (name != BuiltInPlatform().name) {
+    Fail("platform", json(name).dump() + " is not the platform described (" +
+                         BuiltInPlatform().name + ", " + BuiltInPlatformSource() + ")");
+  }
+  board.platform = name;
 }
 
 void ParseBridges(const json &bridges, Board &board) {
@@ -217,24 +158,18 @@ void ParseFaults(const json &faults, Board &board) {
 }  // namespace
 
 bool ParseBoard(const std::string &text, Board &board, std::string &error) {
-  json document;
   try {
-    document = json::parse(text);
-  } catch (const json::exception &problem) {
-    // A syntax error, or a number too large for a double (out_of_range).
-    error = std::string("not valid JSON: ") + problem.what();
-    return false;
-  }
-  try {
+    json document = Parse(text);
     RequireObject(document, "board");
     // "qemu" and "description" carry details for other readers of the file.
     RejectUnknownKeys(document, "",
-                      {"name", "description", "straps", "pads", "sockets", "bridges", "devices",
-                       "platformLang", "smbios", "faults", "qemu"});
+                      {"name", "description", "platform", "straps", "pads", "sockets", "bridges",
+                       "devices", "platformLang", "smbios", "faults", "qemu"});
     if (document.contains("name")) {
       if (!document["name"].is_string()) Fail("name", "must be a string");
       board.name = document["name"].get<std::string>();
     }
+    if (document.contains("platform")) ParsePlatformName(document["platform"], board);
     if (document.contains("straps")) ParseStraps(document["straps"], board);
     if (document.contains("pads")) ParsePads(document["pads"], board);
     if (document.contains("sockets")) ParseSockets(document["sockets"], board);
@@ -243,7 +178,7 @@ bool ParseBoard(const std::string &text, Board &board, std::string &error) {
     if (document.contains("platformLang")) ParsePlatformLang(document["platformLang"], board);
     if (document.contains("smbios")) ParseSmbios(document["smbios"], board);
     if (document.contains("faults")) ParseFaults(document["faults"], board);
-  } catch (const BoardError &problem) {
+  } catch (const FieldError &problem) {
     error = problem.message;
     return false;
   } catch (const json::exception &problem) {
@@ -267,6 +202,28 @@ bool LoadBoardFile(const std::string &path, Board &board, std::string &error) {
   }
   return true;
 }
+
+std::string BoardFilePlatform(const std::string &path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  json document = json::parse(text.str(), nullptr, false);
+  if (!document.is_object() || !document.contains("platform") || !document["platform"].is_string()) {
+    return "";
+  }
+  return document["platform"].get<std::string>();
+}
+
+namespace {
+
+constexpr uint8_t Board::*kRiserIds[kMaxRiserPositions] = {&Board::riser1, &Board::riser2,
+                                                           &Board::riser3, &Board::riser4};
+
+}  // namespace
+
+uint8_t &RiserId(Board &board, size_t position) { return board.*kRiserIds[position]; }
+
+uint8_t RiserId(const Board &board, size_t position) { return board.*kRiserIds[position]; }
 
 std::vector<uint8_t> EarlierRecordBytes(const EarlierRecord &record) {
   size_t formatted = sizeof(EFI_SMBIOS_TABLE_HEADER);

@@ -1,14 +1,19 @@
-// Board pictures: a fixed layout, and every colour paired with words (In use,
-// Available, Enabled, Disabled) so that the picture reads in greyscale too.
+// Board pictures: a column per socket of the platform (two for a platform
+// with one socket, whose box then spans both), each riser position and the
+// mezzanine slots under the socket that feeds them, and every colour paired
+// with words (In use, Available, Enabled, Disabled) so that the picture reads
+// in greyscale too.
 #include "sim/board_picture.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "include/smbios_records.h"
+#include "sim/platform.h"
 #include "sim/status_names.h"
 
 namespace sim {
@@ -18,7 +23,6 @@ namespace {
 constexpr int kMargin = 20;
 constexpr int kColumnWidth = 470;
 constexpr int kGap = 20;
-constexpr int kWidth = 2 * kMargin + 2 * kColumnWidth + kGap;
 constexpr int kSlotHeight = 46;
 constexpr int kSlotPitch = 54;
 constexpr int kPositionHeader = 32;
@@ -39,7 +43,7 @@ struct Slot {
   unsigned id;
   std::string designation;
   bool inUse;
-  bool x16;
+  uint8_t dataBusWidth;
   unsigned bus, device, function;
 };
 
@@ -50,22 +54,66 @@ struct Device {
   unsigned bus, device, function;
 };
 
-// Where a slot sits on the board, by its Slot ID. riser 0: not a riser.
+// Where a slot sits on the board, by its Slot ID: a riser position of the
+// platform, the mezzanine slots, or none of them.
 struct Position {
-  const char *title;
-  unsigned firstId, lastId;
+  std::string title;
+  std::vector<unsigned> slotIds;
   int column;
-  unsigned riser;
+  const PlatformRiserPosition *riser;  // null: not a riser position
+  size_t riserIndex;
   bool alwaysShown;
 };
-constexpr Position kPositions[] = {
-    {"Riser 1", 1, 3, 0, 1, true},          {"Mezzanine slots", 17, 18, 0, 0, true},
-    {"Riser 2", 4, 6, 1, 2, true},          {"Riser 3", 7, 8, 1, 3, true},
-    {"Other slots", 0, 0xFFFF, 1, 0, false},
-};
 
-constexpr const char *kCardSizes[] = {"card without slots", "one-slot card", "two-slot card",
-                                      "three-slot card"};
+int Columns(const Platform &platform) { return std::max(2, static_cast<int>(platform.sockets.size())); }
+
+// Columns under each socket.
+int SocketSpan(const Platform &platform) {
+  return Columns(platform) / static_cast<int>(platform.sockets.size());
+}
+
+// Each riser position and the mezzanine slots under the socket of their first
+// slot, in turn over that socket's columns; other slots last.
+std::vector<Position> PlatformPositions(const Platform &platform) {
+  std::vector<Position> positions;
+  std::vector<int> placed(platform.sockets.size(), 0);
+  auto place = [&](Position &position, unsigned socket) {
+    position.column = static_cast<int>(socket) * SocketSpan(platform) + placed[socket]++ % SocketSpan(platform);
+  };
+  for (size_t i = 0; i < platform.risers.size(); i++) {
+    const PlatformRiserPosition &riser = platform.risers[i];
+    Position position{riser.title, {}, 0, &riser, i, true};
+    std::optional<unsigned> socket;
+    for (const auto &[card, slots] : riser.cards) {
+      for (const PlatformSlot &slot : slots) {
+        position.slotIds.push_back(slot.slotId);
+        if (!socket) socket = slot.socket;
+      }
+    }
+    place(position, socket.value_or(0));
+    positions.push_back(position);
+  }
+  Position mezzanine{"Mezzanine slots", {}, 0, nullptr, 0, true};
+  for (const PlatformSlot &slot : platform.mezzanineSlots) mezzanine.slotIds.push_back(slot.slotId);
+  place(mezzanine, platform.mezzanineSlots.front().socket);
+  positions.push_back(mezzanine);
+  positions.push_back({"Other slots", {}, Columns(platform) - 1, nullptr, 0, false});
+  return positions;
+}
+
+// "x8" for Data Bus Width 0x0B, and so on.
+std::string LinkWidth(uint8_t dataBusWidth) {
+  struct Name {
+    uint8_t value;
+    const char *text;
+  };
+  constexpr Name kNames[] = {{0x08, "x1"}, {0x09, "x2"}, {0x0A, "x4"}, {0x0B, "x8"},
+                             {0x0C, "x12"}, {0x0D, "x16"}, {0x0E, "x32"}};
+  for (const Name &name : kNames) {
+    if (name.value == dataBusWidth) return name.text;
+  }
+  return "width " + std::to_string(dataBusWidth);
+}
 
 struct DeviceTypeName {
   unsigned type;
@@ -111,6 +159,9 @@ std::string Escape(const std::string &text) {
 
 class Canvas {
  public:
+  explicit Canvas(int width) : width_(width) {}
+  int Width() const { return width_; }
+
   void Box(int x, int y, int w, int h, const Look &look, int strokeWidth = 2) {
     out_ << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << w << "\" height=\"" << h
          << "\" rx=\"6\" fill=\"" << look.fill << "\" stroke=\"" << look.stroke
@@ -126,8 +177,8 @@ class Canvas {
   std::string Finish(int height) const {
     std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\""
-        << height << "\" viewBox=\"0 0 " << kWidth << " " << height
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width_ << "\" height=\""
+        << height << "\" viewBox=\"0 0 " << width_ << " " << height
         << "\" font-family=\"DejaVu Sans, Verdana, sans-serif\">\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n"
         << out_.str() << "</svg>\n";
@@ -135,6 +186,7 @@ class Canvas {
   }
 
  private:
+  int width_;
   std::ostringstream out_;
 };
 
@@ -147,7 +199,7 @@ void ReadRecords(const BoardRun &run, std::vector<Slot> &slots, std::vector<Devi
     const std::vector<uint8_t> &b = record.bytes;
     if (record.Type() == SMBIOS_TYPE_SYSTEM_SLOTS && b.size() >= sizeof(SMBIOS_TABLE_TYPE9)) {
       slots.push_back({static_cast<unsigned>(b[0x09] | b[0x0A] << 8), Designation(record),
-                       b[0x07] == SlotUsageInUse, b[0x05] == SlotTypePciExpressGen3X16, b[0x0F],
+                       b[0x07] == SlotUsageInUse, b[0x06], b[0x0F],
                        static_cast<unsigned>(b[0x10] >> 3), static_cast<unsigned>(b[0x10] & 7)});
     } else if (record.Type() == SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION &&
                b.size() >= sizeof(SMBIOS_TABLE_TYPE41)) {
@@ -158,18 +210,21 @@ void ReadRecords(const BoardRun &run, std::vector<Slot> &slots, std::vector<Devi
   }
 }
 
-const Position &PositionOf(const Slot &slot) {
-  for (const Position &position : kPositions) {
-    if (slot.id >= position.firstId && slot.id <= position.lastId) return position;
+const Position &PositionOf(const std::vector<Position> &positions, const Slot &slot) {
+  for (const Position &position : positions) {
+    if (std::find(position.slotIds.begin(), position.slotIds.end(), slot.id) != position.slotIds.end()) {
+      return position;
+    }
   }
-  return kPositions[std::size(kPositions) - 1];
+  return positions.back();
 }
 
-// Which socket's root-port group (1 to 3) has the slot's bus, as the driver
-// reads the groups: byte k of the socket's bus-number word.
+// Which socket's root-port group has the slot's bus, as the driver reads the
+// groups: byte k of the socket's bus-number word.
 std::string RootPortOf(const Board &board, unsigned bus) {
-  for (unsigned socket = 0; socket < 2; socket++) {
-    for (unsigned group = 1; group <= 3; group++) {
+  const std::vector<PlatformSocket> &sockets = BuiltInPlatform().sockets;
+  for (unsigned socket = 0; socket < sockets.size(); socket++) {
+    for (unsigned group : sockets[socket].groups) {
       if (((board.sockets[socket] >> (8 * group)) & 0xFF) == bus) {
         return Format("socket %u, group %u", socket, group);
       }
@@ -180,44 +235,53 @@ std::string RootPortOf(const Board &board, unsigned bus) {
 
 void DrawHeader(Canvas &canvas, const Board &board, const BoardRun &run) {
   canvas.Text(kMargin, 34, 20, "Board: " + (board.name.empty() ? "(unnamed)" : board.name), true);
+  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3, run.result.riser4};
+  std::string identifiers;
+  for (size_t i = 0; i < BuiltInPlatform().risers.size(); i++) {
+    identifiers += (i == 0 ? "" : ", ") + std::to_string(ids[i]);
+  }
   std::string summary = "driver status " + StatusName(run.result.status) + "  \u00b7  " +
-                        Format("riser identifiers %u, %u, %u", run.result.riser1,
-                               run.result.riser2, run.result.riser3) +
+                        "riser identifiers " + identifiers +
                         "  \u00b7  " + Format("%u records written", unsigned(run.added.size())) +
                         "  \u00b7  language " + board.platformLang.value_or("(none)");
   canvas.Text(kMargin, 58, 13, summary, false, "start", "#333333");
-  int x = kWidth - kMargin - 300;
+  int x = canvas.Width() - kMargin - 300;
   canvas.Box(x, 16, 28, 18, kOccupied);
   canvas.Text(x + 36, 30, 12, "In use / Enabled");
   canvas.Box(x + 160, 16, 28, 18, kVacant);
   canvas.Text(x + 196, 30, 12, "Available / Disabled");
 }
 
-void DrawSocket(Canvas &canvas, const Board &board, unsigned socket, int x, int y) {
-  canvas.Box(x, y, kColumnWidth, 96, kSocket);
+void DrawSocket(Canvas &canvas, const Board &board, unsigned socket, int x, int y, int width) {
+  canvas.Box(x, y, width, 96, kSocket);
   canvas.Text(x + 14, y + 24, 16, Format("Socket %u", socket), true);
-  canvas.Text(x + kColumnWidth - 14, y + 24, 11, Format("bus-number word 0x%08X", board.sockets[socket]),
+  canvas.Text(x + width - 14, y + 24, 11, Format("bus-number word 0x%08X", board.sockets[socket]),
               false, "end", "#333333");
-  constexpr int kChipWidth = (kColumnWidth - 28 - 2 * 10) / 3;
-  for (unsigned group = 1; group <= 3; group++) {
-    int chipX = x + 14 + static_cast<int>(group - 1) * (kChipWidth + 10);
-    canvas.Box(chipX, y + 36, kChipWidth, 48, kGroup, 1);
-    canvas.Text(chipX + kChipWidth / 2, y + 55, 12, Format("Root-port group %u", group), true,
+  const std::vector<uint8_t> &groups = BuiltInPlatform().sockets[socket].groups;
+  const int count = static_cast<int>(groups.size());
+  const int chipWidth = (width - 28 - (count - 1) * 10) / count;
+  for (int i = 0; i < count; i++) {
+    unsigned group = groups[static_cast<size_t>(i)];
+    int chipX = x + 14 + i * (chipWidth + 10);
+    canvas.Box(chipX, y + 36, chipWidth, 48, kGroup, 1);
+    canvas.Text(chipX + chipWidth / 2, y + 55, 12, Format("Root-port group %u", group), true,
                 "middle");
-    canvas.Text(chipX + kChipWidth / 2, y + 74, 12,
+    canvas.Text(chipX + chipWidth / 2, y + 74, 12,
                 Format("bus 0x%02X", (board.sockets[socket] >> (8 * group)) & 0xFF), false, "middle");
   }
 }
 
-std::string PositionTitle(const Position &position, const BoardRun &run, size_t slots) {
-  if (position.riser == 0) return position.title;
-  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3};
-  unsigned id = ids[position.riser - 1];
-  unsigned none = position.riser == 3 ? 3 : 7;
-  std::string card = id == none ? "no card fitted"
-                     : slots < std::size(kCardSizes) ? kCardSizes[slots]
-                                                     : "card with " + std::to_string(slots) + " slots";
-  return std::string(position.title) + Format("  \u00b7  identifier %u  \u00b7  ", id) + card;
+// A riser position's title with the identifier its straps give and the card
+// that identifier names.
+std::string PositionTitle(const Position &position, const BoardRun &run) {
+  if (position.riser == nullptr) return position.title;
+  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3, run.result.riser4};
+  unsigned id = ids[position.riserIndex];
+  auto card = position.riser->cardOf.find(id);
+  std::string named = position.riser->noCard == id      ? "no card fitted"
+                      : card != position.riser->cardOf.end() ? card->second
+                                                             : "a card the driver does not know";
+  return position.title + Format("  \u00b7  identifier %u  \u00b7  ", id) + named;
 }
 
 void DrawSlot(Canvas &canvas, const Board &board, const Slot &slot, int x, int y, int w) {
@@ -225,23 +289,24 @@ void DrawSlot(Canvas &canvas, const Board &board, const Slot &slot, int x, int y
   canvas.Text(x + 12, y + 19, 13, slot.designation, true);
   canvas.Text(x + w - 12, y + 19, 13, slot.inUse ? "In use" : "Available", true, "end");
   canvas.Text(x + 12, y + 37, 11,
-              std::string(slot.x16 ? "PCIe x16" : "PCIe x8") + "  \u00b7  " +
+              "PCIe " + LinkWidth(slot.dataBusWidth) + "  \u00b7  " +
                   Bdf(slot.bus, slot.device, slot.function) + "  \u00b7  slot ID " +
                   std::to_string(slot.id) + "  \u00b7  " + RootPortOf(board, slot.bus),
               false, "start", "#333333");
 }
 
 // Draws one riser or mezzanine position; returns its height.
-int DrawPosition(Canvas &canvas, const Board &board, const BoardRun &run, const Position &position,
+int DrawPosition(Canvas &canvas, const Board &board, const BoardRun &run,
+                 const std::vector<Position> &positions, const Position &position,
                  const std::vector<Slot> &slots, int x, int y) {
   std::vector<const Slot *> mine;
   for (const Slot &slot : slots) {
-    if (&PositionOf(slot) == &position) mine.push_back(&slot);
+    if (&PositionOf(positions, slot) == &position) mine.push_back(&slot);
   }
   if (mine.empty() && !position.alwaysShown) return -kGap;
   int height = kPositionHeader + (mine.empty() ? 26 : static_cast<int>(mine.size()) * kSlotPitch) + 4;
   canvas.Box(x, y, kColumnWidth, height, kPosition, 1);
-  canvas.Text(x + 12, y + 22, 14, PositionTitle(position, run, mine.size()), true);
+  canvas.Text(x + 12, y + 22, 14, PositionTitle(position, run), true);
   if (mine.empty()) {
     canvas.Text(x + 12, y + kPositionHeader + 14, 12, "no slots described", false, "start", "#555555");
   }
@@ -273,14 +338,15 @@ std::string DeviceTypeText(unsigned type) {
 
 int DrawDevices(Canvas &canvas, const std::vector<Device> &devices, int y) {
   canvas.Text(kMargin, y + 16, 15, "Onboard devices", true);
-  constexpr int kPerRow = 5, kBoxGap = 10, kHeight = 96;
-  constexpr int kBoxWidth = (kWidth - 2 * kMargin - (kPerRow - 1) * kBoxGap) / kPerRow;
+  constexpr int kBoxGap = 10, kHeight = 96, kNarrowest = 184;
+  const int perRow = (canvas.Width() - 2 * kMargin + kBoxGap) / (kNarrowest + kBoxGap);
+  const int boxWidth = (canvas.Width() - 2 * kMargin - (perRow - 1) * kBoxGap) / perRow;
   y += 26;
   for (size_t i = 0; i < devices.size(); i++) {
     const Device &device = devices[i];
-    int x = kMargin + static_cast<int>(i % kPerRow) * (kBoxWidth + kBoxGap);
-    int top = y + static_cast<int>(i / kPerRow) * (kHeight + kBoxGap);
-    canvas.Box(x, top, kBoxWidth, kHeight, device.enabled ? kOccupied : kVacant);
+    int x = kMargin + static_cast<int>(i) % perRow * (boxWidth + kBoxGap);
+    int top = y + static_cast<int>(i) / perRow * (kHeight + kBoxGap);
+    canvas.Box(x, top, boxWidth, kHeight, device.enabled ? kOccupied : kVacant);
     std::vector<std::string> lines = Wrap(device.designation, 22);
     for (size_t line = 0; line < lines.size() && line < 2; line++) {
       canvas.Text(x + 10, top + 18 + static_cast<int>(line) * 15, 12, lines[line], true);
@@ -295,7 +361,7 @@ int DrawDevices(Canvas &canvas, const std::vector<Device> &devices, int y) {
     canvas.Text(kMargin, y + 14, 12, "none written", false, "start", "#555555");
     return 26 + 24;
   }
-  int rows = static_cast<int>((devices.size() + kPerRow - 1) / kPerRow);
+  int rows = (static_cast<int>(devices.size()) + perRow - 1) / perRow;
   return 26 + rows * (kHeight + kBoxGap);
 }
 
@@ -344,24 +410,31 @@ int DrawReplaced(Canvas &canvas, const Board &board, const BoardRun &run, int y)
 }  // namespace
 
 std::string BoardPictureSvg(const Board &board, const BoardRun &run) {
-  Canvas canvas;
+  const Platform &platform = BuiltInPlatform();
+  const int columns = Columns(platform), span = SocketSpan(platform);
+  Canvas canvas(2 * kMargin + columns * kColumnWidth + (columns - 1) * kGap);
+  std::vector<Position> positions = PlatformPositions(platform);
   std::vector<Slot> slots;
   std::vector<Device> devices;
   ReadRecords(run, slots, devices);
 
   DrawHeader(canvas, board, run);
   int top = 76;
-  int columnY[2];
-  for (int column = 0; column < 2; column++) {
+  int bottom = top;
+  for (int column = 0; column < columns; column++) {
     int x = kMargin + column * (kColumnWidth + kGap);
-    DrawSocket(canvas, board, static_cast<unsigned>(column), x, top);
-    columnY[column] = top + 96 + kGap;
-    for (const Position &position : kPositions) {
-      if (position.column != column) continue;
-      columnY[column] += DrawPosition(canvas, board, run, position, slots, x, columnY[column]) + kGap;
+    if (column % span == 0) {
+      DrawSocket(canvas, board, static_cast<unsigned>(column / span), x, top,
+                 span * kColumnWidth + (span - 1) * kGap);
     }
+    int y = top + 96 + kGap;
+    for (const Position &position : positions) {
+      if (position.column != column) continue;
+      y += DrawPosition(canvas, board, run, positions, position, slots, x, y) + kGap;
+    }
+    bottom = std::max(bottom, y);
   }
-  int y = std::max(columnY[0], columnY[1]);
+  int y = bottom;
   y += DrawDevices(canvas, devices, y) + kGap;
   y += DrawReplaced(canvas, board, run, y);
   return canvas.Finish(y + kMargin);

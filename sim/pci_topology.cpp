@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "include/guids.h"
+#include "sim/platform.h"
 
 namespace sim {
 
@@ -15,10 +16,6 @@ PciTopology *gActiveTopology = nullptr;
 
 constexpr size_t kVendorDeviceIdOffset = 0x00;
 constexpr size_t kSecondaryBusOffset = 0x19;
-constexpr size_t kSocketBusNumbersOffset = 0xCC;
-constexpr uint8_t kSocketBuses[2] = {0x00, 0x80};
-constexpr uint8_t kSocketBusNumbersDevice = 8;
-constexpr uint8_t kSocketBusNumbersFunction = 2;
 
 // What the platform expects in the descriptor besides bus, device and function.
 constexpr uint32_t kDescriptorWord1 = 0;
@@ -130,9 +127,10 @@ void PciTopology::AddBridge(uint8_t bus, uint8_t device, uint8_t secondary) {
 }
 
 void PciTopology::SetSocketBusNumbers(unsigned socket, uint32_t word) {
-  ConfigPage &page =
-      PageFor(kSocketBuses[socket & 1], kSocketBusNumbersDevice, kSocketBusNumbersFunction);
-  Store32(page.bytes, kSocketBusNumbersOffset, word);
+  const std::vector<PlatformSocket> &sockets = BuiltInPlatform().sockets;
+  if (socket >= sockets.size()) return;
+  const PlatformSocket &where = sockets[socket];
+  Store32(PageFor(where.bus, where.device, where.function).bytes, where.offset, word);
 }
 
 bool PciTopology::IsPresent(uint8_t bus, uint8_t device, uint8_t function) const {

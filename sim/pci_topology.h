@@ -45,8 +45,9 @@ class PciTopology {
   // A root port: function 0 of (bus, device), answering, with its Secondary
   // Bus Number at 0x19.
   void AddBridge(uint8_t bus, uint8_t device, uint8_t secondary);
-  // The socket bus-number word at 0xCC of bus 0 (socket 0) or 0x80
-  // (socket 1), device 8, function 2, which answers from then on.
+  // The socket's bus-number word where the platform (BuiltInPlatform()) has
+  // it; that function answers from then on. A socket the platform does not
+  // have is ignored.
   void SetSocketBusNumbers(unsigned socket, uint32_t word);
 
   bool IsPresent(uint8_t bus, uint8_t device, uint8_t function) const;

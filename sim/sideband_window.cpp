@@ -122,13 +122,16 @@ int SidebandWindow::PadLevel(uint32_t pad) const {
   return (PeekAddress(PadConfigurationAddress(pad)) & kInputStateBit) != 0 ? 1 : 0;
 }
 
-void SidebandWindow::SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3) {
-  const unsigned levels[8] = {
-      (riser1 >> 2) & 1, (riser1 >> 1) & 1, riser1 & 1, (riser2 >> 2) & 1,
-      (riser2 >> 1) & 1, riser2 & 1,        (riser3 >> 1) & 1, riser3 & 1,
-  };
-  for (size_t i = 0; i < std::size(kRiserStrapPads); i++) {
-    SetPad(kRiserStrapPads[i], static_cast<int>(levels[i]), 0);
+void SidebandWindow::SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3,
+                                    unsigned riser4) {
+  const unsigned ids[] = {riser1, riser2, riser3, riser4};
+  const std::vector<PlatformRiserPosition> &positions = BuiltInPlatform().risers;
+  for (size_t i = 0; i < positions.size() && i < std::size(ids); i++) {
+    const PlatformRiserPosition &position = positions[i];
+    unsigned id = ids[i] == kNoCard ? position.noCard.value_or(0) : ids[i];
+    for (size_t k = 0; k < position.pads.size(); k++) {
+      SetPad(position.pads[k], static_cast<int>((id >> (position.pads.size() - 1 - k)) & 1), 0);
+    }
   }
 }
 
@@ -136,21 +139,18 @@ uint32_t SidebandWindow::PeekAddress(uint64_t address) const {
   return Register(static_cast<uint8_t>(address >> 16), static_cast<uint16_t>(address));
 }
 
-unsigned SidebandWindow::RiserStrapBits(size_t first, size_t count) const {
-  unsigned bits = 0;
-  for (size_t i = first; i < first + count; i++) {
-    uint32_t pad = kRiserStrapPads[i];
-    unsigned owner = (PeekAddress(PadOwnershipAddress(pad)) >> PadOwnershipShift(pad)) & 3;
-    unsigned level = owner == 0 ? (PeekAddress(PadConfigurationAddress(pad)) >> 1) & 1 : 0;
-    bits = (bits << 1) | level;
+std::vector<unsigned> SidebandWindow::RiserIdentifiers() const {
+  std::vector<unsigned> ids;
+  for (const PlatformRiserPosition &position : BuiltInPlatform().risers) {
+    unsigned bits = 0;
+    for (uint32_t pad : position.pads) {
+      unsigned owner = (PeekAddress(PadOwnershipAddress(pad)) >> PadOwnershipShift(pad)) & 3;
+      unsigned level = owner == 0 ? (PeekAddress(PadConfigurationAddress(pad)) >> 1) & 1 : 0;
+      bits = (bits << 1) | level;
+    }
+    ids.push_back(bits);
   }
-  return bits;
-}
-
-void SidebandWindow::RiserIdentifiers(unsigned *riser1, unsigned *riser2, unsigned *riser3) const {
-  *riser1 = RiserStrapBits(0, 3);
-  *riser2 = RiserStrapBits(3, 3);
-  *riser3 = RiserStrapBits(6, 2);
+  return ids;
 }
 
 uint32_t SidebandWindow::Read(uint64_t address) {

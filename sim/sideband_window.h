@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/firmware.h"
+#include "sim/platform.h"
 
 namespace sim {
 
@@ -49,15 +50,16 @@ class SidebandWindow {
   static uint64_t PadConfigurationAddress(uint32_t pad);
   static unsigned PadOwnershipShift(uint32_t pad);
 
-  // The board's riser strap wiring: the eight strap pads set host-owned from
-  // the three riser identifiers (riser 1 and 2: 3 bits, riser 3: 2 bits).
-  static constexpr uint32_t kRiserStrapPads[8] = {0x0102000F, 0x01020010, 0x01020011, 0x01030015,
-                                                  0x01030016, 0x01030017, 0x01030011, 0x01030012};
-  void SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3);
+  // The platform's strap wiring (BuiltInPlatform()): each riser position's
+  // pads set host-owned from its identifier, in the platform's order of
+  // positions; kNoCard, or a position not given, sets its noCard identifier.
+  void SetRiserStraps(unsigned riser1, unsigned riser2 = kNoCard, unsigned riser3 = kNoCard,
+                      unsigned riser4 = kNoCard);
 
-  // The identifiers the straps present now, decoded by this model (a pad not
-  // owned by the host counts 0), without a logged read.
-  void RiserIdentifiers(unsigned *riser1, unsigned *riser2, unsigned *riser3) const;
+  // The identifier of each of the platform's positions as its straps present
+  // it now, decoded by this model (a pad not owned by the host counts 0),
+  // without a logged read.
+  std::vector<unsigned> RiserIdentifiers() const;
 
   // A 32-bit load at a physical address; logged. Addresses outside the
   // window read 0.
@@ -75,7 +77,6 @@ class SidebandWindow {
 
  private:
   uint32_t PeekAddress(uint64_t address) const;
-  unsigned RiserStrapBits(size_t first, size_t count) const;
 
   Firmware *firmware_;
   // Registers that were ever set, ordered by port and offset.

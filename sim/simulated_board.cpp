@@ -1,17 +1,18 @@
 #include "sim/simulated_board.h"
 
+#include <iterator>
+
 #include "entry/startup.h"
-#include "include/guids.h"
 
 namespace sim {
 
 SimulatedBoard::SimulatedBoard(const Board &board) {
-  window.SetRiserStraps(board.riser1, board.riser2, board.riser3);
+  window.SetRiserStraps(board.riser1, board.riser2, board.riser3, board.riser4);
   for (const PadSetting &pad : board.pads) {
     int level = pad.level ? static_cast<int>(*pad.level) : window.PadLevel(pad.pad);
     window.SetPad(pad.pad, level, static_cast<int>(pad.owner));
   }
-  for (unsigned socket = 0; socket < 2; socket++) {
+  for (unsigned socket = 0; socket < BuiltInPlatform().sockets.size(); socket++) {
     pci.SetSocketBusNumbers(socket, board.sockets[socket]);
   }
   for (const BridgeSetting &bridge : board.bridges) {
@@ -47,11 +48,9 @@ SimulatedBoard::~SimulatedBoard() = default;
 
 RunResult SimulatedBoard::Run() {
   RunResult result;
-  unsigned riser1 = 0, riser2 = 0, riser3 = 0;
-  window.RiserIdentifiers(&riser1, &riser2, &riser3);
-  result.riser1 = static_cast<uint8_t>(riser1);
-  result.riser2 = static_cast<uint8_t>(riser2);
-  result.riser3 = static_cast<uint8_t>(riser3);
+  std::vector<unsigned> ids = window.RiserIdentifiers();
+  uint8_t *read[] = {&result.riser1, &result.riser2, &result.riser3, &result.riser4};
+  for (size_t i = 0; i < ids.size() && i < std::size(read); i++) *read[i] = static_cast<uint8_t>(ids[i]);
 
   uint64_t addsBefore = smbios.AddsSoFar();
 
@@ -65,7 +64,7 @@ RunResult SimulatedBoard::Run() {
   }
   result.outstandingAllocations = firmware.pool.Outstanding();
   result.poolErrors = firmware.pool.Errors();
-  result.packageListRegistered = hii.FindPackageList(SLOT_INVENTORY_DRIVER_FILE_GUID) != nullptr;
+  result.packageListRegistered = hii.FindPackageList(BuiltInPlatform().fileGuid) != nullptr;
   last_ = result;
   return result;
 }

@@ -1,6 +1,8 @@
 // A whole board in the simulator: the firmware with every service the driver
 // meets, the hardware a board file describes, and the driver's image, ready to
-// be started once.
+// be started once. The board is of the platform the driver was built for
+// (BuiltInPlatform()): its strap wiring, its sockets' bus-number words, the
+// driver's file GUID.
 #pragma once
 
 #include <string>
@@ -12,6 +14,7 @@
 #include "sim/hii_database.h"
 #include "sim/loaded_image.h"
 #include "sim/pci_topology.h"
+#include "sim/platform.h"
 #include "sim/sideband_window.h"
 #include "sim/smbios_table.h"
 #include "sim/variable_store.h"
@@ -21,7 +24,9 @@ namespace sim {
 // What one run of the driver did.
 struct RunResult {
   EFI_STATUS status = EFI_SUCCESS;
-  uint8_t riser1 = 0, riser2 = 0, riser3 = 0;  // as the pads read before the run
+  // Identifiers of the platform's riser positions as the pads read before
+  // the run, in its order (riser1 the first position's); 0 past its positions.
+  uint8_t riser1 = 0, riser2 = 0, riser3 = 0, riser4 = 0;
   std::vector<EFI_SMBIOS_HANDLE> added;        // handles the driver's records got, in order
   size_t outstandingAllocations = 0;
   std::vector<std::string> poolErrors;
@@ -42,7 +47,7 @@ class SimulatedBoard {
   HiiDatabase hii{firmware, false};
   PciTopology pci;
   SidebandWindow window{&firmware};
-  LoadedImage image{firmware, SLOT_INVENTORY_DRIVER_FILE_GUID};
+  LoadedImage image{firmware, BuiltInPlatform().fileGuid};
 
   // The records the driver added in this run, in the order of adding.
   std::vector<SmbiosRecord> AddedRecords() const;

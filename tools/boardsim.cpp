@@ -1,7 +1,21 @@
 // boardsim: runs the real driver entry point in the firmware simulator on a
 // described board and shows the SMBIOS records it wrote.
+//
+// A boardsim runs the driver of one platform, the one it is linked with: the
+// driver's shared routines and the tables generated from that platform's
+// description, the very code of the platform's image. One program per
+// platform, rather than one program loading each platform's driver as a
+// shared object, because the driver keeps its state in module-level variables
+// and calls into the simulator (the sideband window): a process per platform
+// keeps both as in the image, with no symbol renamed, exported or looked up.
+// build/tools/boardsim is the default platform's; a board of another platform
+// (named by --platform or by the board file) is handed, with the same
+// arguments, to that platform's boardsim-NAME beside it.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +30,7 @@
 #include "sim/board.h"
 #include "sim/board_picture.h"
 #include "sim/dmidecode.h"
+#include "sim/platform.h"
 #include "sim/simulated_board.h"
 #include "sim/status_names.h"
 #include "sim/table_compare.h"
@@ -27,6 +42,8 @@ constexpr int kExitBadUsage = 2;
 
 const char kUsage[] =
     "usage: boardsim BOARD.json [options]\n"
+    "  --platform FILE  the platform description the board is of (platforms/NAME/platform.json);\n"
+    "                   by default the one the board file names (\"platform\"), else " BOARDSIM_DEFAULT_PLATFORM "\n"
     "  --dmidecode      print the real dmidecode decoding of the resulting table\n"
     "  --dump FILE      write the table in dmidecode's binary dump format\n"
     "  --compare TABLE  compare a machine's table (dmidecode --dump-bin) with the driver's records;\n"
@@ -34,19 +51,22 @@ const char kUsage[] =
     "  --json           print the records as JSON (raw bytes and decoded fields)\n"
     "  --svg FILE       draw the board as the driver saw it, as an SVG picture\n"
     "  --trace          list, per record, the pad reads, PCI probes and firmware calls behind it\n"
-    "  --riser1 N, --riser2 N, --riser3 N   override the board's riser identifiers\n"
+    "  --POSITION N     override the identifier of a riser position (its name in the description,\n"
+    "                   e.g. --riser1 N)\n"
     "  --lang TAG       override PlatformLang (\"none\" for no variable)\n"
-    "  --help, --version\n";
+    "  --help, --version\n"
+    "platforms: " BOARDSIM_PLATFORMS "\n";
 
 struct Options {
   std::string boardPath;
+  std::string platformPath;
   bool dmidecode = false;
   bool json = false;
   bool trace = false;
   std::string dumpPath;
   std::string svgPath;
   std::string comparePath;
-  int riser[3] = {-1, -1, -1};
+  std::vector<int> riser = std::vector<int>(sim::kMaxRiserPositions, -1);
   std::optional<std::string> lang;
 };
 
@@ -56,6 +76,15 @@ bool ParseNumberArgument(const char *text, int maximum, int *value) {
   if (end == text || *end != '\0' || number < 0 || number > maximum) return false;
   *value = static_cast<int>(number);
   return true;
+}
+
+// The position an option --NAME overrides, or -1.
+int RiserPositionIndex(const std::string &argument) {
+  const std::vector<sim::PlatformRiserPosition> &positions = sim::BuiltInPlatform().risers;
+  for (size_t i = 0; i < positions.size(); i++) {
+    if (argument == "--" + positions[i].name) return static_cast<int>(i);
+  }
+  return -1;
 }
 
 bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
@@ -90,12 +119,16 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       const char *tag = value("--lang");
       if (tag == nullptr) return false;
       options.lang = tag;
-    } else if (argument == "--riser1" || argument == "--riser2" || argument == "--riser3") {
-      int index = argument.back() - '1';
+    } else if (argument == "--platform") {
+      const char *path = value("--platform");
+      if (path == nullptr) return false;
+      options.platformPath = path;
+    } else if (RiserPositionIndex(argument) >= 0) {
+      int index = RiserPositionIndex(argument);
       const char *text = value(argument.c_str());
       if (text == nullptr) return false;
-      int maximum = index == 2 ? 3 : 7;
-      if (!ParseNumberArgument(text, maximum, &options.riser[index])) {
+      int maximum = static_cast<int>(sim::BuiltInPlatform().risers[static_cast<size_t>(index)].Identifiers()) - 1;
+      if (!ParseNumberArgument(text, maximum, &options.riser[static_cast<size_t>(index)])) {
         error = argument + ": must be a number from 0 to " + std::to_string(maximum);
         return false;
       }
@@ -106,7 +139,11 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       std::printf("boardsim %s\n", PROJECT_VERSION);
       std::exit(0);
     } else if (!argument.empty() && argument[0] == '-') {
-      error = "unknown option " + argument;
+      error = "unknown option " + argument + " (" + sim::BuiltInPlatform().name + "'s riser positions:";
+      for (const sim::PlatformRiserPosition &position : sim::BuiltInPlatform().risers) {
+        error += " --" + position.name;
+      }
+      error += ")";
       return false;
     } else if (options.boardPath.empty()) {
       options.boardPath = argument;
@@ -123,9 +160,9 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
 }
 
 void ApplyOverrides(const Options &options, sim::Board &board) {
-  if (options.riser[0] >= 0) board.riser1 = static_cast<uint8_t>(options.riser[0]);
-  if (options.riser[1] >= 0) board.riser2 = static_cast<uint8_t>(options.riser[1]);
-  if (options.riser[2] >= 0) board.riser3 = static_cast<uint8_t>(options.riser[2]);
+  for (size_t i = 0; i < options.riser.size(); i++) {
+    if (options.riser[i] >= 0) sim::RiserId(board, i) = static_cast<uint8_t>(options.riser[i]);
+  }
   if (options.lang) {
     if (*options.lang == "none") {
       board.platformLang.reset();
@@ -154,14 +191,34 @@ std::string DeviceTypeName(uint8_t type) {
   }
 }
 
+// The PCI Express slot types of generation 3 to 5 by lane count.
+std::string SlotTypeName(uint8_t slotType) {
+  struct Generation {
+    uint8_t x1;  // the Slot Type of its x1 slot; x2, x4, x8 and x16 follow
+    const char *name;
+  };
+  constexpr Generation kGenerations[] = {{0xB2, "Gen3"}, {0xB9, "Gen4"}, {0xBF, "Gen5"}};
+  const char *const lanes[] = {"x1", "x2", "x4", "x8", "x16"};
+  for (const Generation &generation : kGenerations) {
+    unsigned lane = static_cast<unsigned>(slotType - generation.x1);
+    if (slotType >= generation.x1 && lane < std::size(lanes)) {
+      return std::string("PCIe ") + generation.name + " " + lanes[lane] + " slot";
+    }
+  }
+  return "slot type " + std::to_string(slotType);
+}
+
 std::string SlotShapeName(uint8_t slotType, uint8_t width) {
-  std::string name = slotType == SlotTypePciExpressGen3X16 ? "PCIe Gen3 x16 slot"
-                     : slotType == SlotTypePciExpressGen3X8 ? "PCIe Gen3 x8 slot"
-                                                          : "slot type " + std::to_string(slotType);
-  name += width == SlotDataBusWidth16X ? ", x16 bus"
-          : width == SlotDataBusWidth8X  ? ", x8 bus"
-                                         : ", width " + std::to_string(width);
-  return name;
+  struct Lanes {
+    uint8_t dataBusWidth;
+    const char *name;
+  };
+  constexpr Lanes kWidths[] = {{0x08, "x1"}, {0x09, "x2"},  {0x0A, "x4"}, {0x0B, "x8"},
+                               {0x0C, "x12"}, {0x0D, "x16"}, {0x0E, "x32"}};
+  for (const Lanes &lanes : kWidths) {
+    if (lanes.dataBusWidth == width) return SlotTypeName(slotType) + ", " + lanes.name + " bus";
+  }
+  return SlotTypeName(slotType) + ", width " + std::to_string(width);
 }
 
 RecordView Decode(const sim::SmbiosRecord &record) {
@@ -206,10 +263,21 @@ std::string Bdf(const RecordView &view) {
   return text;
 }
 
+std::vector<unsigned> RiserIds(const sim::BoardRun &run) {
+  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3, run.result.riser4};
+  return std::vector<unsigned>(ids, ids + sim::BuiltInPlatform().risers.size());
+}
+
 void PrintTable(const sim::Board &board, const sim::BoardRun &run) {
   std::printf("board: %s\n", board.name.empty() ? "(unnamed)" : board.name.c_str());
-  std::printf("riser identifiers: riser 1 = %u, riser 2 = %u, riser 3 = %u\n", run.result.riser1,
-              run.result.riser2, run.result.riser3);
+  std::string identifiers;
+  std::vector<unsigned> ids = RiserIds(run);
+  for (size_t i = 0; i < ids.size(); i++) {
+    std::string title = sim::BuiltInPlatform().risers[i].title;
+    std::transform(title.begin(), title.end(), title.begin(), [](unsigned char c) { return std::tolower(c); });
+    identifiers += (i == 0 ? "" : ", ") + title + " = " + std::to_string(ids[i]);
+  }
+  std::printf("riser identifiers: %s\n", identifiers.c_str());
   std::printf("driver status: %s\n", sim::StatusName(run.result.status).c_str());
   std::printf("records written: %zu\n\n", run.added.size());
   std::printf("%-6s  %-4s  %-8s  %-33s  %-30s  %-9s  %s\n", "handle", "type", "id/inst",
@@ -251,8 +319,9 @@ void PrintTrace(const sim::BoardRun &run) {
 nlohmann::json RecordsJson(const sim::Board &board, const sim::BoardRun &run) {
   nlohmann::json out;
   out["board"] = board.name;
+  out["platform"] = sim::BuiltInPlatform().name;
   out["status"] = sim::StatusName(run.result.status);
-  out["riserIds"] = {run.result.riser1, run.result.riser2, run.result.riser3};
+  out["riserIds"] = RiserIds(run);
   out["outstandingAllocations"] = run.result.outstandingAllocations;
   out["packageListRegistered"] = run.result.packageListRegistered;
   out["records"] = nlohmann::json::array();
@@ -309,13 +378,96 @@ int ReportComparison(const sim::BoardRun &run, const sim::TableDump &machine) {
   return 1;
 }
 
+// The boardsim of another platform, beside this one: boardsim for the default
+// platform, boardsim-NAME for the others.
+std::string SiblingPath(const std::string &platform) {
+  std::error_code ignored;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
+  std::string name = platform == BOARDSIM_DEFAULT_PLATFORM ? "boardsim" : "boardsim-" + platform;
+  return (self.parent_path() / name).string();
+}
+
+bool KnownPlatform(const std::string &name) {
+  std::string known = std::string(",") + BOARDSIM_PLATFORMS + ",";
+  return known.find("," + name + ",") != std::string::npos;
+}
+
+// The platform the arguments ask for: the one --platform FILE describes, else
+// the one the board file names, else the default. Every option but the flags
+// takes a value, so this needs no knowledge of the platform's positions.
+bool RequestedPlatform(int argc, char **argv, std::string &platform, std::string &error) {
+  const std::string flags[] = {"--dmidecode", "--json", "--trace", "--help", "-h", "--version"};
+  std::string platformPath, boardPath;
+  for (int i = 1; i < argc; i++) {
+    std::string argument = argv[i];
+    bool flag = std::find(std::begin(flags), std::end(flags), argument) != std::end(flags);
+    if (argument == "--platform" && i + 1 < argc) {
+      platformPath = argv[++i];
+    } else if (!flag && !argument.empty() && argument[0] == '-') {
+      i++;  // its value
+    } else if (!flag && boardPath.empty()) {
+      boardPath = argument;
+    }
+  }
+  platform = BOARDSIM_DEFAULT_PLATFORM;
+  if (!platformPath.empty()) {
+    sim::Platform described;
+    if (!sim::LoadPlatformFile(platformPath, described, error)) return false;
+    platform = described.name;
+  } else if (!boardPath.empty() && !sim::BoardFilePlatform(boardPath).empty()) {
+    platform = sim::BoardFilePlatform(boardPath);
+  }
+  return true;
+}
+
+// A description given with --platform must be the one this boardsim's driver
+// was generated from.
+bool SameAsBuiltIn(const std::string &path, std::string &error) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  if (sim::SameDescription(text.str(), sim::BuiltInPlatform().text)) return true;
+  error = path + " differs from the description this boardsim's driver was generated from (" +
+          sim::BuiltInPlatformSource() + "): rebuild (cmake --build on the build tree) to simulate it";
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options options;
   std::string error;
+  std::string platform;
+  for (int i = 1; i < argc; i++) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  if (!RequestedPlatform(argc, argv, platform, error)) {
+    std::fprintf(stderr, "boardsim: %s\n", error.c_str());
+    return kExitBadUsage;
+  }
+  if (platform != sim::BuiltInPlatform().name) {
+    if (!KnownPlatform(platform)) {
+      std::fprintf(stderr, "boardsim: platform %s is not one this boardsim was built with (%s): "
+                   "add platforms/%s/platform.json and rebuild\n", platform.c_str(),
+                   BOARDSIM_PLATFORMS, platform.c_str());
+      return kExitBadUsage;
+    }
+    std::string sibling = SiblingPath(platform);
+    argv[0] = sibling.data();
+    execv(sibling.c_str(), argv);
+    std::fprintf(stderr, "boardsim: cannot run %s: %s\n", sibling.c_str(), std::strerror(errno));
+    return kExitBadUsage;
+  }
+
+  Options options;
   if (!ParseOptions(argc, argv, options, error)) {
     std::fprintf(stderr, "boardsim: %s\n%s", error.c_str(), kUsage);
+    return kExitBadUsage;
+  }
+  if (!options.platformPath.empty() && !SameAsBuiltIn(options.platformPath, error)) {
+    std::fprintf(stderr, "boardsim: %s\n", error.c_str());
     return kExitBadUsage;
   }
   sim::Board board;

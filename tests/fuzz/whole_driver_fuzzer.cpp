@@ -58,6 +58,11 @@ constexpr size_t kServiceCount = sizeof(kServices) / sizeof(kServices[0]);
 const EFI_STATUS kStatuses[] = {EFI_DEVICE_ERROR, EFI_OUT_OF_RESOURCES, EFI_NOT_FOUND,
                                 EFI_UNSUPPORTED};
 
+// The board's strap pads, riser 1's three, riser 2's three, riser 3's two,
+// each most significant first (platforms/two-socket-riser/platform.json).
+constexpr uint32_t kRiserStrapPads[8] = {0x0102000F, 0x01020010, 0x01020011, 0x01030015,
+                                         0x01030016, 0x01030017, 0x01030011, 0x01030012};
+
 struct Rule {
   std::string name;
   uint64_t ordinal;
@@ -113,7 +118,7 @@ FuzzedBoard ReadBoard(fuzz::ByteReader &in) {
   for (size_t count = in.Byte() % 5; count > 0; count--) {
     uint8_t selector = in.Byte();
     uint32_t pad =
-        (selector & 0x80) != 0 ? in.Word32() : sim::SidebandWindow::kRiserStrapPads[selector % 8];
+        (selector & 0x80) != 0 ? in.Word32() : kRiserStrapPads[selector % 8];
     uint8_t setting = in.Byte();
     board.pads.push_back({pad, setting & 1u, (setting >> 1) & 3u});
   }
@@ -192,7 +197,7 @@ void ModelRiserIds(const sim::Board &board, unsigned ids[3]) {
   for (int i = 0; i < 8; i++) level[i] = straps[i];
   for (const sim::PadSetting &pad : board.pads) {
     for (int i = 0; i < 8; i++) {
-      if (pad.pad == sim::SidebandWindow::kRiserStrapPads[i]) {
+      if (pad.pad == kRiserStrapPads[i]) {
         level[i] = pad.level.value_or(level[i]);
         owner[i] = pad.owner;
       }

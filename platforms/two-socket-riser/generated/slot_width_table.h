@@ -1,0 +1,11 @@
+// Generated from platforms/two-socket-riser/platform.json
+// by tools/platform/generate.py; do not edit.
+// Slot Type and Data Bus Width of each slot width, indexed by SlotWidth.
+#pragma once
+
+#include "inventory/slot_fill.h"
+
+constexpr WidthEncoding WIDTH_ENCODING[] = {
+    {0xB5, 0x0B},  // X8
+    {0xB6, 0x0D},  // X16
+};

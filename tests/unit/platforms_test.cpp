@@ -1,0 +1,112 @@
+// boardsim on every platform of platforms/: a board of the second platform is
+// run by that platform's own driver (boardsim hands it to boardsim-NAME), its
+// cards follow its description, and a description or board of another
+// platform than the one built is refused.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/scratch_directory.h"
+
+namespace {
+
+const std::string kSource = SOURCE_DIR;
+const std::string kBoard = kSource + "/boards/one-socket-riser/default.json";
+const std::string kDescription = kSource + "/platforms/one-socket-riser/platform.json";
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+Outcome Boardsim(const std::string &arguments) {
+  Outcome outcome{-1, ""};
+  FILE *pipe = popen((std::string(BINARY_DIR) + "/tools/boardsim " + arguments + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char chunk[4096];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0) outcome.output.append(chunk, got);
+  int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::string Scratch(const std::string &name, const std::string &text) {
+  std::string path = testing_support::ScratchPath(name);
+  std::ofstream(path) << text;
+  return path;
+}
+
+// Every pair of identifiers: the cards the description's maps name, each slot
+// wired as its card says (the one-slot upper card by identifier).
+TEST(SecondPlatform, EveryIdentifierPairGivesItsCardsSlots) {
+  const std::vector<std::vector<unsigned>> upper = {{1, 2}, {1}, {1}, {}}, lower = {{}, {3}, {3, 4}, {3, 4, 5}};
+  for (unsigned u = 0; u < 4; u++) {
+    for (unsigned l = 0; l < 4; l++) {
+      SCOPED_TRACE("upper " + std::to_string(u) + ", lower " + std::to_string(l));
+      Outcome outcome = Boardsim(kBoard + " --json --upper " + std::to_string(u) + " --lower " + std::to_string(l));
+      ASSERT_EQ(outcome.status, 0) << outcome.output;
+      nlohmann::json run = nlohmann::json::parse(outcome.output);
+      EXPECT_EQ(run["platform"], "one-socket-riser");
+      std::vector<unsigned> slots = {10}, expected = {10};
+      expected.insert(expected.end(), upper[u].begin(), upper[u].end());
+      expected.insert(expected.end(), lower[l].begin(), lower[l].end());
+      for (const nlohmann::json &record : run["records"]) {
+        if (record["type"] == 9 && record["slotId"] != 10) slots.push_back(record["slotId"]);
+        if (record["type"] == 9 && record["slotId"] == 1 && u != 0) {
+          EXPECT_EQ(record["slotType"], u == 1 ? 0xBD : 0xBC);  // Gen4 x16 on device 0, x8 on device 2
+          EXPECT_EQ(record["device"], u == 1 ? 0 : 2);
+        }
+      }
+      EXPECT_EQ(slots, expected);
+      EXPECT_EQ(run["records"].size(), expected.size() + 3);
+    }
+  }
+}
+
+TEST(SecondPlatform, DescriptionsAndBoardsOfAnotherPlatformAreRefused) {
+  EXPECT_EQ(Boardsim("--platform " + kDescription + " " + kBoard).status, 0);
+  std::ifstream file(kDescription);
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string edited = text;
+  edited.replace(edited.find("Upper riser\""), 11, "Top riser  ");
+  std::string renamed = text;
+  renamed.replace(renamed.find("\"one-socket-riser\""), 18, "\"four-socket\"");
+  struct Case {
+    std::string arguments;
+    const char *message;
+  };
+  const Case cases[] = {
+      {"--platform " + Scratch("edited.json", edited) + " " + kBoard, "rebuild"},
+      {"--platform " + Scratch("renamed.json", renamed) + " " + kBoard, "four-socket is not one this boardsim was built with"},
+      {"--platform " + kSource + "/platforms/two-socket-riser/platform.json " + kBoard,
+       "platform: \"one-socket-riser\" is not the platform described (two-socket-riser"},
+      {"--platform " + Scratch("bad.json", "{\"format\": 1, \"sockets\": 2}") + " " + kBoard, "platform: is missing"},
+      {Scratch("unknown.json", "{\"platform\": \"no-such-board\"}"), "no-such-board is not one this boardsim"},
+      {kBoard + " --riser1 1", "unknown option --riser1"},
+  };
+  for (const Case &c : cases) {
+    Outcome outcome = Boardsim(c.arguments);
+    EXPECT_EQ(outcome.status, 2) << c.arguments << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n" << outcome.output;
+  }
+}
+
+TEST(SecondPlatform, PictureShowsItsOneSocketAndPositions) {
+  std::string svg = testing_support::ScratchPath("one-socket.svg");
+  ASSERT_EQ(Boardsim(kBoard + " --svg " + svg).status, 0);
+  std::ifstream file(svg);
+  std::string picture((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  for (const char *text : {"Socket 0", "Root-port group 2", "Upper riser  \u00b7  identifier 1  \u00b7  one-slot card",
+                           "Lower riser  \u00b7  identifier 2  \u00b7  two-slot card", "OCP 3.0 slot", "Onboard LAN"}) {
+    EXPECT_NE(picture.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(picture.find("Socket 1"), std::string::npos);
+}
+
+}  // namespace
