@@ -345,7 +345,7 @@ def summary(platform, source, image_dir):
     slots = platform.mezzanine + [slot for q in platform.positions for slots in q.cards.values()
                                   for slot in slots]
     designations = sorted({slot.string_id for slot in slots} | {d.string_id for d in platform.devices})
-    image = {kind: f"{image_dir}/{platform.base_name}.{kind}" for kind in ("efi", "ffs", "depex", "inf")}
+    image = {kind: f"{image_dir}/{platform.base_name}.{kind}" for kind in ("efi", "debug", "ffs", "depex", "inf")}
     data = {
         "platform": platform.name,
         "description": source,
@@ -373,8 +373,9 @@ def binary_inf(platform, source, version):
             f"#  {platform.base_name}: rewrites the SMBIOS Type 9 (System Slots) and Type 41\n"
             f"#  (Onboard Devices Extended Information) records once per boot, for the\n"
             f"#  {platform.name} platform.\n#\n"
-            f"#  A prebuilt binary module: the image and its compiled dependency expression\n"
-            f"#  sit beside this file. Generated from {source} by\n"
+            f"#  A prebuilt binary module: the image, its compiled dependency expression and\n"
+            f"#  its symbol file sit beside this file; no firmware file carries the symbol\n"
+            f"#  file. Generated from {source} by\n"
             f"#  tools/platform/generate.py; do not edit.\n##\n\n"
             "[Defines]\n"
             "  INF_VERSION    = 0x00010017\n"
@@ -384,7 +385,8 @@ def binary_inf(platform, source, version):
             f"  VERSION_STRING = {version}\n\n"
             "[Binaries.X64]\n"
             f"  PE32|{platform.base_name}.efi|*\n"
-            f"  DXE_DEPEX|{platform.base_name}.depex|*\n")
+            f"  DXE_DEPEX|{platform.base_name}.depex|*\n"
+            f"  DISPOSABLE|{platform.base_name}.debug|*\n")
 
 
 def host_files(platform, source, version, image_dir):
