@@ -111,7 +111,7 @@ def test_platform_module(build):
 
 def configurations(build):
     platform = test_platform_module(build)
-    # (FDF lines, DSC lines, binary modules, the driver's package from source)
+    # (release, target, FDF lines, DSC lines, binary modules, the driver's package from source, PCDs)
     fdf = [TEST_PLATFORM_FDF, DRIVER_FDF]
     binary = [platform, driver_module(build)]
     return {
