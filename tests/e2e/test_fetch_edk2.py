@@ -98,6 +98,11 @@ class FetchEdk2Test(unittest.TestCase):
         self.assertRefused(result, ORIG, "SHA-256", "Sources index")
         self.assertFalse(os.path.exists(os.path.join(self.root, "slotinv-edk2", "download", ORIG)))
 
+    def test_failed_download_refused(self):
+        self.publish([])
+        os.remove(os.path.join(self.archive, ORIG))
+        self.assertRefused(self.fetch(), f"downloading {ORIG} failed", "apt-source.log")
+
     def test_patch_that_does_not_apply_refused(self):
         self.publish([("stale.patch", PATCH.format(old="zero", new="two"))])
         self.assertRefused(self.fetch(), "stale.patch does not apply")
