@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build, run and test
 # everything, then fills the per-user caches: the Linux guest's packages and
-# the EDK2 source behind the installed OVMF (with its BaseTools built).
+# Debian's EDK2 sources (with their BaseTools built).
 # Installs nothing when every package is already there.
 set -euo pipefail
 here=$(dirname "$0")
@@ -27,5 +27,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # EDK2 from Debian's source, for OVMF built with the driver the way a platform
-# adds it; needs the ovmf package above to know which source to fetch.
-"$here/fetch-edk2.sh" >/dev/null
+# adds it: Debian 12's release (the installed ovmf package names its version)
+# and Debian 13's, for the firmware with strict image protection.
+"$here/fetch-edk2.sh" --release 2022.11 >/dev/null
+"$here/fetch-edk2.sh" --release 2025.02 >/dev/null

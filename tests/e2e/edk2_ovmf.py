@@ -6,20 +6,27 @@ SmbiosPlatformDxe, sections it lacks, the file rule, are appended), the test
 platform's driver added the same way from its own INF and FDF lines, and
 EDK2's own build making the firmware files, volumes and flash image.
 
-usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: every configuration)
+usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: debug, strict, source)
 
-Configurations: release (the driver as a binary module), debug (the same with
-asserts, heap guard, NULL-pointer detection, stack guard and freed-memory
-clearing), debug-shell (the debug firmware itself, its copy of the driver's
-file made never to dispatch, for the shell's load and the fault controls:
-EDK2 would rebuild every module for a second FDF), source (release with the
-driver built from source: the repository as SlotInventoryPkg/, the lines of
-platform/SlotInventoryDxeSource.dsc and .fdf). Each firmware is cached under
-${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/ by a hash of its inputs
-(the EDK2 source, the flags, the images, the INFs and sources, the DSC and
-FDF as edited). Each configuration keeps its own EDK2 workspace, where files
-whose content did not change keep their time, so a change to the driver
-rebuilds only what depends on it."""
+Configurations, each on one EDK2 release (scripts/fetch-edk2.sh --release):
+  release  2022.11 RELEASE, GCC5: the driver as a binary module, as Debian's
+           own OVMF is built (on request only)
+  debug    2022.11 DEBUG, GCC5: the same with asserts, heap guard,
+           NULL-pointer detection, stack guard and freed-memory clearing
+  strict   2025.02 DEBUG, GCC: debug's protection, and every DXE image
+           page-aligned and protected (code read-only, data not executable),
+           from the lines of platform/StrictImageProtection.dsc
+  source   2025.02 RELEASE, GCC: the driver built from source (the repository
+           as SlotInventoryPkg/, the lines of platform/SlotInventoryDxeSource.dsc
+           and .fdf)
+  debug-shell, strict-shell  the debug or strict firmware itself, its copy of
+           the driver's file made never to dispatch, for the shell's load and
+           the fault controls (EDK2 would rebuild every module for a second FDF)
+Each firmware is cached under ${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/
+by a hash of its inputs (the EDK2 source, the flags, the images, the INFs and
+sources, the DSC and FDF as edited). Each configuration keeps its own EDK2
+workspace, where files whose content did not change keep their time, so a
+change to the driver rebuilds only what depends on it."""
 import argparse
 import fcntl
 import hashlib
@@ -41,6 +48,7 @@ FETCH_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "fetch-edk2.sh")
 DRIVER_FDF = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxe.fdf")
 SOURCE_DSC = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxeSource.dsc")
 SOURCE_FDF = os.path.join(SOURCE_DIR, "platform", "SlotInventoryDxeSource.fdf")
+STRICT_DSC = os.path.join(SOURCE_DIR, "platform", "StrictImageProtection.dsc")
 # The repository is the driver's EDK2 package; what its module build reads.
 PACKAGE_NAME = "SlotInventoryPkg"
 PACKAGE_FILES = ("SlotInventoryDxe.inf", "SlotInventoryPkg.dec")
@@ -54,7 +62,17 @@ PLATFORM_FDF = "OvmfPkg/OvmfPkgX64.fdf"
 # Where the platform's lines go in a section OVMF already has (the DXE volume, the components).
 ANCHOR = "OvmfPkg/SmbiosPlatformDxe/SmbiosPlatformDxe.inf"
 COPY_DIR = "SlotInvOvmf"  # the copied DSC and FDF, inside the workspace
-BUILD_FLAGS = ["-a", "X64", "-t", "GCC5", "-DFD_SIZE_4MB", "-DSECURE_BOOT_ENABLE=TRUE"]
+# The EDK2 releases, each with its GCC tool chain (2025.02 deprecates GCC5
+# for GCC) and its flags as Debian builds OVMF_CODE_4M.fd from it: Debian 13's
+# without secure boot (2025.02 leaves the shell out of a secure-boot build).
+DEBIAN_12, DEBIAN_13 = "2022.11", "2025.02"
+TOOLCHAIN = {DEBIAN_12: "GCC5", DEBIAN_13: "GCC"}
+BUILD_FLAGS = {DEBIAN_12: ["-a", "X64", "-DFD_SIZE_4MB", "-DSECURE_BOOT_ENABLE=TRUE"],
+               DEBIAN_13: ["-a", "X64", "-DFD_SIZE_4MB"]}
+# Built when no configuration is named: the test command's matrix.
+DEFAULT_CONFIGS = ("debug", "strict", "source")
+# Configurations that are another's firmware with the driver's file never dispatched.
+UNDISPATCHED = {"debug-shell": "debug", "strict-shell": "strict"}
 
 # The firmware's memory protection, as a platform turns it on for a DEBUG build.
 PROTECTION_PCDS = (
@@ -75,7 +93,7 @@ PROTECTION_PCDS = (
 # A binary module: its folder in the workspace (the one its FDF lines name),
 # its INF and the files the INF lists, all from the build tree.
 Module = namedtuple("Module", "folder inf files")
-Config = namedtuple("Config", "target fdf_fragments dsc_fragments modules source pcds")
+Config = namedtuple("Config", "release target fdf_fragments dsc_fragments modules source pcds")
 
 
 def driver_module(build):
@@ -94,14 +112,19 @@ def test_platform_module(build):
 
 def configurations(build):
     platform = test_platform_module(build)
-    # (FDF lines, DSC lines, binary modules, the driver's package from source)
-    binary = ([TEST_PLATFORM_FDF, DRIVER_FDF], [], [platform, driver_module(build)], False)
-    source = ([TEST_PLATFORM_FDF, DRIVER_FDF, SOURCE_FDF], [SOURCE_DSC], [platform], True)
+    # (release, target, FDF lines, DSC lines, binary modules, the driver's package from source, PCDs)
+    fdf = [TEST_PLATFORM_FDF, DRIVER_FDF]
+    binary = [platform, driver_module(build)]
     return {
-        "release": Config("RELEASE", *binary, ()),
-        "debug": Config("DEBUG", *binary, PROTECTION_PCDS),
-        "source": Config("RELEASE", *source, ()),
+        "release": Config(DEBIAN_12, "RELEASE", fdf, [], binary, False, ()),
+        "debug": Config(DEBIAN_12, "DEBUG", fdf, [], binary, False, PROTECTION_PCDS),
+        "strict": Config(DEBIAN_13, "DEBUG", fdf, [STRICT_DSC], binary, False, PROTECTION_PCDS),
+        "source": Config(DEBIAN_13, "RELEASE", fdf + [SOURCE_FDF], [SOURCE_DSC], [platform], True, ()),
     }
+
+
+def known_configurations(build):
+    return list(configurations(build)) + list(UNDISPATCHED)
 
 
 class BuildError(Exception):
@@ -135,25 +158,45 @@ def section_of(fdf_lines, index):
     return None
 
 
+def pcd_setting(line):
+    """The PCD a DSC line sets (TokenSpace.Name|value), or None."""
+    match = re.match(r"\s*(\w+\.\w+)\s*\|", line)
+    return match.group(1) if match else None
+
+
 def apply_fragment(fdf_lines, fragment, modules_present, where):
-    """Inserts the fragment's lines: under a section the file has, after the
-    anchor there; a section it lacks is appended whole. FDF INF lines of
-    binary modules not in this configuration are left out."""
+    """Applies the fragment's lines to a platform's DSC or FDF: a PCD the
+    section already sets takes the fragment's value in place; other lines go
+    under the section the file has, after the anchor there (PCD settings
+    right after the header); a section it lacks is appended whole. FDF INF
+    lines of binary modules not in this configuration are left out."""
     for header, lines in fragment.items():
         lines = [line for line in lines
                  if not line.lstrip().startswith("INF  RuleOverride = BINARY")
                  or any(folder + "/" in line for folder in modules_present)]
-        if not lines:
+        if header not in (line.strip() for line in fdf_lines):
+            if lines:
+                fdf_lines += ["", header] + lines
             continue
-        if header in (line.strip() for line in fdf_lines):
-            anchors = [i for i, line in enumerate(fdf_lines)
-                       if ANCHOR in line and section_of(fdf_lines, i) == header]
-            if not anchors:
-                raise BuildError(f"{where}: no {ANCHOR} in {header} to add the lines after")
-            at = anchors[0] + 1
-            fdf_lines[at:at] = lines
-        else:
-            fdf_lines += ["", header] + lines
+        added = []
+        for line in lines:
+            settings = [i for i, present in enumerate(fdf_lines)
+                        if pcd_setting(line) and pcd_setting(present) == pcd_setting(line)
+                        and section_of(fdf_lines, i) == header]
+            for i in settings:
+                fdf_lines[i] = line
+            if not settings:
+                added.append(line)
+        if not added:
+            continue
+        anchors = [i for i, line in enumerate(fdf_lines)
+                   if ANCHOR in line and section_of(fdf_lines, i) == header]
+        if not anchors and all(pcd_setting(line) for line in added):
+            anchors = [i for i, line in enumerate(fdf_lines) if line.strip() == header]
+        if not anchors:
+            raise BuildError(f"{where}: no {ANCHOR} in {header} to add the lines after")
+        at = anchors[0] + 1
+        fdf_lines[at:at] = added
     return fdf_lines
 
 
@@ -192,17 +235,22 @@ def package_files():
 
 # --- The build ------------------------------------------------------------------
 
-def edk2_workspace():
-    """The fetched EDK2 source (fetching it when the cache lacks it)."""
-    result = subprocess.run(["bash", FETCH_SCRIPT], capture_output=True, text=True)
+def edk2_workspace(release):
+    """The fetched EDK2 source of release (fetching it when the cache lacks it)."""
+    result = subprocess.run(["bash", FETCH_SCRIPT, "--release", release], capture_output=True, text=True)
     if result.returncode != 0:
-        raise BuildError(f"no EDK2 source: {result.stderr.strip() or result.stdout.strip()}")
+        raise BuildError(f"no EDK2 {release} source: {result.stderr.strip() or result.stdout.strip()}")
     return result.stdout.strip().splitlines()[-1]
+
+
+def build_flags(config):
+    return BUILD_FLAGS[config.release] + ["-t", TOOLCHAIN[config.release]]
 
 
 def input_hash(edk2, config, fdf, dsc):
     digest = hashlib.sha256()
-    for text in (os.path.basename(edk2), config.target, " ".join(BUILD_FLAGS), " ".join(config.pcds), fdf, dsc):
+    for text in (os.path.basename(edk2), config.target, " ".join(build_flags(config)), " ".join(config.pcds),
+                 fdf, dsc):
         digest.update(text.encode() + b"\0")
     inputs = [path for module in config.modules for path in [module.inf] + module.files]
     for path in inputs + (package_files() if config.source else []):
@@ -241,7 +289,7 @@ def prepare_workspace(edk2, workspace, config, fdf, dsc):
 
 def run_build(edk2, workspace, config, log_path):
     command = (["build", "-p", f"{COPY_DIR}/OvmfPkgX64.dsc", "-b", config.target, "-n", str(os.cpu_count() or 2)]
-               + BUILD_FLAGS + [option for pcd in config.pcds for option in ("--pcd", pcd)])
+               + build_flags(config) + [option for pcd in config.pcds for option in ("--pcd", pcd)])
     env = build_environment(edk2, workspace)
     with open(log_path, "w", encoding="utf-8") as log:
         log.write(" ".join(command) + "\n")
@@ -253,7 +301,7 @@ def run_build(edk2, workspace, config, log_path):
         with open(log_path, encoding="utf-8", errors="replace") as log:
             tail = "".join(log.readlines()[-15:])
         raise BuildError(f"EDK2 build failed ({result.returncode}), see {log_path}:\n{tail}")
-    return os.path.join(workspace, "Build", "OvmfX64", f"{config.target}_GCC5")
+    return os.path.join(workspace, "Build", "OvmfX64", f"{config.target}_{TOOLCHAIN[config.release]}")
 
 
 def undispatched_copy(build, made):
@@ -287,24 +335,26 @@ def firmware(build, name):
     """Builds configuration name, or finds it in the cache. Returns a dict:
     code, vars (flash images), ffs (EDK2's firmware file of each module, by
     INF base name), log, seconds, cached."""
-    if name == "debug-shell":
-        made = firmware(build, "debug")
+    if name in UNDISPATCHED:
+        made = firmware(build, UNDISPATCHED[name])
         return dict(made, code=undispatched_copy(build, made))
     config = configurations(build)[name]
+    # Keyed by release too: a configuration on another release shares neither workspace nor firmware.
+    key = f"{name}-{config.release}"
     missing = [path for module in config.modules for path in [module.inf] + module.files
                if not os.path.exists(path)]
     if missing:
         raise BuildError(f"build the images first; missing {', '.join(missing)}")
-    edk2 = edk2_workspace()
+    edk2 = edk2_workspace(config.release)
     fdf, dsc = platform_fdf(edk2, config), platform_dsc(edk2, config)
-    out = os.path.join(CACHE, "firmware", f"{name}-{input_hash(edk2, config, fdf, dsc)}")
+    out = os.path.join(CACHE, "firmware", f"{key}-{input_hash(edk2, config, fdf, dsc)}")
     result = {"code": os.path.join(out, "OVMF_CODE.fd"), "vars": os.path.join(out, "OVMF_VARS.fd"),
               "log": os.path.join(out, "build.log"), "ffs": {}, "seconds": 0.0, "cached": True}
     for base in [os.path.splitext(os.path.basename(module.inf))[0] for module in config.modules] + (
             ["SlotInventoryDxe"] if config.source else []):
         result["ffs"][base] = os.path.join(out, f"{base}.ffs")
     # A workspace per configuration: EDK2 rebuilds every module when its DSC or FDF changes.
-    workspace = os.path.join(CACHE, "workspace", name)
+    workspace = os.path.join(CACHE, "workspace", key)
     os.makedirs(workspace, exist_ok=True)
     with open(os.path.join(workspace, ".lock"), "w") as lock:
         # One build per workspace at a time; a second caller then finds the cache filled.
@@ -328,7 +378,7 @@ def firmware(build, name):
         open(os.path.join(partial, ".complete"), "w").close()
         os.replace(partial, out)
         # Earlier firmware of this configuration, and failed attempts, are stale now.
-        stale = re.compile(rf"^{re.escape(name)}-[0-9a-f]{{16}}(\.partial)?$")
+        stale = re.compile(rf"^{re.escape(key)}-[0-9a-f]{{16}}(\.partial)?$")
         for entry in os.listdir(os.path.dirname(out)):
             if stale.match(entry) and entry != os.path.basename(out):
                 shutil.rmtree(os.path.join(os.path.dirname(out), entry), ignore_errors=True)
@@ -339,17 +389,18 @@ def firmware(build, name):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", help="CMake build directory holding image/ and tests/uefi/")
-    parser.add_argument("configs", nargs="*", help="release, debug, debug-shell, source (default: all)")
+    parser.add_argument("configs", nargs="*",
+                        help=f"{', '.join(known_configurations('.'))} (default: {', '.join(DEFAULT_CONFIGS)})")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    known = list(configurations(build)) + ["debug-shell"]
+    known = known_configurations(build)
     unknown = [name for name in args.configs if name not in known]
     if unknown:
         print(f"edk2_ovmf.py: unknown configuration {', '.join(unknown)}; known: {', '.join(known)}",
               file=sys.stderr)
         return 2
     failed = 0
-    for name in args.configs or known:
+    for name in args.configs or DEFAULT_CONFIGS:
         try:
             made = firmware(build, name)
         except (BuildError, OSError) as error:

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds SlotInventoryDxe from source with EDK2's own build (GCC5, X64,
 RELEASE) and checks the result: a PE32+ boot-service driver without global
-constructors (EDK2 runs none), its depex the same bytes as
+constructors (EDK2 runs none), its sections page-aligned (the INF asks for
+it, for firmware that protects images), its depex the same bytes as
 tools/firmware/make_depex.py makes of platform/SlotInventoryDxe.depex, and
 the source INF naming the module as the binary INF does and listing the
 sources our own image build compiles.
@@ -27,6 +28,7 @@ from edk2_workspace import build_environment, inf_defines, link_package, make_co
 TARGET, TOOLCHAIN, ARCH = "RELEASE", "GCC5", "X64"
 PACKAGE = "SlotInventoryPkg"
 MODULE = "SlotInventoryDxe"
+PAGE = 0x1000
 
 
 def fail(message):
@@ -70,6 +72,13 @@ def elf_sections(path):
         end = data.index(b"\0", names + name)
         sections[data[names + name:end].decode()] = size
     return sections
+
+
+def section_alignment(path):
+    """A PE32+ image's SectionAlignment."""
+    data = path.read_bytes()
+    pe, = struct.unpack_from("<I", data, 0x3C)
+    return struct.unpack_from("<I", data, pe + 24 + 32)[0]
 
 
 def build(edk2, source, workspace):
@@ -138,6 +147,11 @@ def main():
     problems = check_pe_image.check(str(image), "efi_boot_service_driver")
     if problems:
         fail(f"{image}: " + "; ".join(problems))
+    # Image protection refuses an image whose sections share pages.
+    alignment = section_alignment(image)
+    if alignment != PAGE:
+        fail(f"{image} has SectionAlignment {alignment:#x}, not {PAGE:#x}: "
+             "the INF's DLINK_FLAGS did not reach the link")
 
     depex_source = source / "platform" / f"{MODULE}.depex"
     try:
@@ -150,7 +164,7 @@ def main():
              f"platform/{MODULE}.depex to {ours.hex()}")
 
     print(f"{MODULE}.efi built by EDK2 ({TOOLCHAIN} {TARGET} {ARCH}) in {elapsed:.1f} s: "
-          f"{image.stat().st_size} bytes, PE32+ boot-service driver")
+          f"{image.stat().st_size} bytes, PE32+ boot-service driver, sections page-aligned")
     print(f"depex: {len(theirs)} bytes, EDK2's and make_depex.py's the same")
     return 0
 

@@ -42,12 +42,16 @@ def link_package(workspace, name, target):
 
 def build_environment(edk2, workspace):
     """EDK2's build environment for workspace, gcc's temporaries (link-time
-    optimisation leaves some behind) in workspace/tmp rather than /tmp."""
+    optimisation leaves some behind) in workspace/tmp rather than /tmp.
+    Python's string hashing seeded the same for every build: EDK2 2025.02
+    picks each module's stack cookie from its table by hash() of the module
+    GUID, so a random seed rewrites every AutoGen.h, and recompiles
+    everything, on each build."""
     tools = os.path.join(edk2, "BaseTools")
     env = dict(os.environ)
     env.update(WORKSPACE=str(workspace), PACKAGES_PATH=f"{workspace}:{edk2}", EDK_TOOLS_PATH=tools,
                CONF_PATH=os.path.join(workspace, "Conf"), PYTHON_COMMAND=sys.executable or "python3",
-               PYTHONDONTWRITEBYTECODE="1", TMPDIR=os.path.join(workspace, "tmp"),
+               PYTHONDONTWRITEBYTECODE="1", PYTHONHASHSEED="0", TMPDIR=os.path.join(workspace, "tmp"),
                PATH=os.path.join(tools, "BinWrappers", "PosixLike") + os.pathsep + env.get("PATH", ""))
     os.makedirs(env["TMPDIR"], exist_ok=True)
     return env
