@@ -231,6 +231,7 @@ class DebugLogTest(unittest.TestCase):
                 "SmbiosAdd: Smbios type 1 with size 0x4B is added to 32-bit table"]
     ENUMERATED = [f"InstallProtocolInterface: {lib.PCI_ENUMERATION_COMPLETE_GUID} 0"]
     DRIVER = [f"Loading driver {lib.DRIVER_FILE_GUID}",
+              "None of Tcg2Protocol/CcMeasurementProtocol is installed.",
               "InstallProtocolInterface: 5B1B31A1-9562-11D2-8E3F-00A0C969723B C78BEA0",
               "Loading driver at 0x0000C763000 EntryPoint=0x0000C764000 SlotInventoryDxe.efi",
               "SmbiosRemove: remove from 32-bit table"]
