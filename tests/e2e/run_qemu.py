@@ -316,6 +316,9 @@ def firmware_images(build, boot, platform):
     """(code, variable store) of a firmware boot's OVMF, for a scenario of platform."""
     if boot.edk2_config is None:
         return patched_firmware(build, platform if boot.arrival == "fv" else None), OVMF_VARS
+    if boot.arrival == "fv" and platform is not None and platform.name != lib.DEFAULT_PLATFORM:
+        raise RuntimeError(f"the EDK2 firmware carries {lib.DEFAULT_PLATFORM}'s driver, not {platform.name}'s: "
+                           "boot this platform's driver from an EDK2 kind's shell")
     try:
         made = edk2_ovmf.firmware(build, boot.edk2_config)
     except edk2_ovmf.BuildError as error:

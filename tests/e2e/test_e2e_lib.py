@@ -8,6 +8,7 @@ import unittest
 
 import e2e_lib as lib
 import emit  # the generator's, on the path e2e_lib puts tools/platform on
+import run_qemu
 
 
 def summary(name):
@@ -139,6 +140,21 @@ class PlatformTest(unittest.TestCase):
                                           (0, 2, 6)})
         self.assertEqual(ONE.bus_probes, [(0, 1, 0), (0, 0x1F, 2)])
         self.assertEqual(TWO.fixed_bridges, {(2, 0)})
+
+    def test_topology_is_checked_where_the_platforms_driver_reads(self):
+        board = {"sockets": ["0x00184000"], "bridges": [{"bus": "0x40", "device": 2, "secondary": "0x41"}],
+                 "devices": [{"bus": "0x00", "device": "0x1F", "function": 2}]}
+        seen = ["pci bus=0x00 dev=0x1F fn=0x2", "pci bus=0x40 dev=0x02 fn=0x0 secondary=0x41",
+                "pci bus=0x40 dev=0x03 fn=0x0 secondary=0x42"]
+        report = lib.Report("\n".join([lib.BEGIN_MARKER] + seen + [lib.END_MARKER]))
+        self.assertEqual(run_qemu.check_topology(report, board, ONE), [])  # 40:03 is read by no slot
+        unlisted = lib.Report("\n".join([lib.BEGIN_MARKER] + seen + ["pci bus=0x18 dev=0x06 fn=0x0 secondary=0x19",
+                                                                      "pci bus=0x00 dev=0x01 fn=0x0", lib.END_MARKER]))
+        self.assertEqual(len(run_qemu.check_topology(unlisted, board, ONE)), 2)
+
+    def test_edk2_firmware_dispatches_only_this_boards_driver(self):
+        with self.assertRaisesRegex(RuntimeError, "one-socket-riser"):
+            run_qemu.firmware_images("/build", run_qemu.FIRMWARE_BOOTS["edk2"], ONE)
 
     def test_a_socket_word_the_test_platform_cannot_serve_is_refused(self):
         moved = summary("one-socket-riser")
