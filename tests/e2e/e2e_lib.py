@@ -1,6 +1,6 @@
 """Pieces of the QEMU end-to-end run that need no QEMU: board files, the
 sideband window image, the harness's serial report, SMBIOS dumps and the
-checks made on them. Standard library only."""
+checks made on them. Standard library, and the platform generator's reader."""
 import json
 import os
 import re
@@ -11,6 +11,8 @@ from collections import namedtuple
 REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPOSITORY, "tools", "platform"))
 import description  # noqa: E402
+
+# --- Board files ----------------------------------------------------------
 
 # What the board simulator assumes when a board file leaves a key out.
 DEFAULT_PLATFORM = "two-socket-riser"
