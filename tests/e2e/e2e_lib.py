@@ -1,26 +1,25 @@
 """Pieces of the QEMU end-to-end run that need no QEMU: board files, the
 sideband window image, the harness's serial report, SMBIOS dumps and the
-checks made on them. Standard library only."""
+checks made on them. Standard library, and the platform generator's reader."""
 import json
+import os
 import re
 import struct
+import sys
 from collections import namedtuple
+
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(REPOSITORY, "tools", "platform"))
+import description  # noqa: E402
 
 # --- Board files ----------------------------------------------------------
 
 # What the board simulator assumes when a board file leaves a key out.
-DEFAULT_STRAPS = {"riser1": 7, "riser2": 7, "riser3": 3}
+DEFAULT_PLATFORM = "two-socket-riser"
 DEFAULT_PLATFORM_LANG = "en-US"
 # A runner that cannot boot here (no QEMU, OVMF or guest) says so to ctest,
 # which shows the test as skipped rather than passed.
 EXIT_SKIPPED = 77
-
-# Riser strap wiring: pad ids, most significant bit first, riser 1, 2, 3.
-RISER_STRAP_PADS = [
-    (1, [0x0102000F, 0x01020010, 0x01020011]),
-    (2, [0x01030015, 0x01030016, 0x01030017]),
-    (3, [0x01030011, 0x01030012]),
-]
 
 # PCH GPIO groups: port id, pad-ownership offset, pad-configuration offset, pads.
 GPIO_GROUPS = [
@@ -42,6 +41,88 @@ class BoardError(Exception):
     pass
 
 
+# --- Platforms ------------------------------------------------------------
+
+# The socket bus-number functions the test platform serves, in the order of
+# its scenario keys socket0, socket1: (bus, device, function, offset).
+SERVED_SOCKET_WORDS = [(0x00, 8, 2, 0xCC), (0x80, 8, 2, 0xCC)]
+
+
+class Platform:
+    """A scenario's platform as its build describes it in
+    BUILD/platforms/NAME/host/summary.json: the driver's image and file GUID,
+    its strings, sockets and strap wiring; and, from the description the
+    summary names, where the driver reads the PCI bus (root ports, onboard
+    devices on a bus of their own)."""
+
+    def __init__(self, summary, build):
+        self.name = summary["platform"]
+        self.file_guid = summary["fileGuid"].upper()
+        self.images = {kind: os.path.join(build, path) for kind, path in summary["image"].items()}
+        self.image_name = os.path.basename(summary["image"]["efi"])
+        self.strings = summary["strings"]
+        self.designations = set(summary["designations"])
+        self.package_list_length = summary["packageListLength"]
+        self.sockets = summary["sockets"]
+        # Each socket's scenario key (socketN): the function of the test platform serving its word.
+        self.socket_keys = []
+        for i, socket in enumerate(self.sockets):
+            where = (socket["bus"], socket["device"], socket["function"], socket["offset"])
+            if where not in SERVED_SOCKET_WORDS:
+                raise BoardError(f"platform {self.name} socket {i}: its word at {where[0]:02x}:{where[1]:02x}."
+                                 f"{where[2]} offset 0x{where[3]:02X} is not one the test platform serves "
+                                 "(00:08.2 and 80:08.2, offset 0xCC)")
+            self.socket_keys.append(SERVED_SOCKET_WORDS.index(where))
+        self.positions = [(entry["name"], entry["pads"], entry["noCard"] or 0)
+                          for entry in summary["riserPositions"]]
+        try:
+            read = description.read_description(os.path.join(REPOSITORY, summary["description"]), REPOSITORY)
+        except description.DescriptionError as error:
+            raise BoardError(f"platform {self.name}: {summary['description']}: {error}") from error
+        slots = read.mezzanine + [slot for q in read.positions for card in q.cards.values() for slot in card]
+        wirings = [w for slot in slots for w in [slot.wiring] + list(slot.by_identifier.values()) if w]
+        # (socket, group, device) of every root port the driver reads behind.
+        self.root_ports = {(w.socket, w.group, w.device) for w in wirings} | {
+            (d.bus_or_socket, d.group, d.bridge) for d in read.devices if d.location == "rootPort"}
+        # (bus, device) of the fixed bridges; (bus, device, function) the driver probes on a bus.
+        self.fixed_bridges = {(d.bus_or_socket, d.bridge) for d in read.devices if d.location == "bridge"}
+        self.bus_probes = [(d.bus_or_socket, d.device, d.probe_function) for d in read.devices
+                           if d.location == "bus"]
+
+    def default_straps(self):
+        """What the board simulator reads when a board file gives no straps: no card anywhere."""
+        return {name: no_card for name, _, no_card in self.positions}
+
+
+_PLATFORMS = {}
+
+
+def load_platform(build, name):
+    """The Platform NAME of the build tree build (read once); BoardError
+    naming the file when the build has no such platform or its summary
+    cannot be read."""
+    key = (os.path.abspath(build), name)
+    if key not in _PLATFORMS:
+        path = os.path.join(build, "platforms", name, "host", "summary.json")
+        try:
+            with open(path, encoding="utf-8") as handle:
+                _PLATFORMS[key] = Platform(json.load(handle), build)
+        except OSError as error:
+            raise BoardError(f"platform {name!r}: no summary {path} ({error.strerror}): "
+                             "no such platform, or the build has not run") from error
+        except (ValueError, KeyError, TypeError, AttributeError) as error:
+            raise BoardError(f"platform {name!r}: {path} is no platform summary ({error})") from error
+    return _PLATFORMS[key]
+
+
+def board_platform(board):
+    """The name of the platform a board file is of."""
+    name = board.get("platform", DEFAULT_PLATFORM)
+    if not isinstance(name, str) or not re.fullmatch(r"[a-z0-9]+(-[a-z0-9]+)*", name):
+        raise BoardError(f"platform: a platform's name, not {name!r}")
+    return name
+
+
 def number(value, field):
     """A board-file number: a JSON number or a "0x.." / decimal string."""
     if isinstance(value, bool):
@@ -61,9 +142,12 @@ def load_board(path):
         return json.load(handle)
 
 
-def board_straps(board):
-    straps = dict(DEFAULT_STRAPS)
+def board_straps(board, platform):
+    straps = platform.default_straps()
     for key, value in board.get("straps", {}).items():
+        if key not in straps:
+            raise BoardError(f"straps.{key}: {platform.name} has no such riser position "
+                             f"({', '.join(straps)})")
         straps[key] = number(value, f"straps.{key}")
     return straps
 
@@ -73,17 +157,19 @@ def board_platform_lang(board):
     return board.get("platformLang", DEFAULT_PLATFORM_LANG)
 
 
-def board_sockets(board):
-    sockets = board.get("sockets", [0, 0])
-    return [number(sockets[i], f"sockets[{i}]") if i < len(sockets) else 0 for i in range(2)]
+def board_sockets(board, platform):
+    """The bus-number word of each of the platform's sockets, 0 where the board file gives none."""
+    sockets = board.get("sockets", [])
+    return [number(sockets[i], f"sockets[{i}]") if i < len(sockets) else 0
+            for i in range(len(platform.sockets))]
 
 
-def pad_settings(board):
+def pad_settings(board, platform):
     """Level and owner of every pad the board drives: straps first, then pads."""
     settings = {}
-    straps = board_straps(board)
-    for riser, pads in RISER_STRAP_PADS:
-        identifier = straps[f"riser{riser}"]
+    straps = board_straps(board, platform)
+    for position, pads, _ in platform.positions:
+        identifier = straps[position]
         for bit, pad in enumerate(pads):
             shift = len(pads) - 1 - bit
             settings[pad] = ((identifier >> shift) & 1, 0)
@@ -108,7 +194,7 @@ def pad_registers(pad):
             window | ((configuration + index * 8) & 0xFFFF))
 
 
-def window_image(board):
+def window_image(board, platform):
     """The shared memory that backs the sideband window: the marker the harness
     checks at offset 0, and the registers of every pad the board drives."""
     image = bytearray(WINDOW_SIZE)
@@ -121,7 +207,7 @@ def window_image(board):
                              f"window QEMU can back (0x{WINDOW_BAR:08X}, 1 MiB)")
         return offset
 
-    for pad, (level, owner) in sorted(pad_settings(board).items()):
+    for pad, (level, owner) in sorted(pad_settings(board, platform).items()):
         ownership, shift, configuration = pad_registers(pad)
         at = offset_of(ownership, pad)
         word = struct.unpack_from("<I", image, at)[0]
@@ -133,18 +219,19 @@ def window_image(board):
     return bytes(image)
 
 
-def window_needed(board):
+def window_needed(board, platform):
     """An unbacked window reads 0: host-owned, low. Back it only when that is not the board."""
     explicit = board.get("qemu", {}).get("window")
     if explicit is not None:
         return bool(explicit)
-    return any(level or owner for level, owner in pad_settings(board).values())
+    return any(level or owner for level, owner in pad_settings(board, platform).values())
 
 
-def scenario_text(board, name, window_device):
+def scenario_text(board, name, window_device, platform):
     """SCENARIO.TXT for the harness."""
-    sockets = board_sockets(board)
-    lines = [f"name={name}", f"socket0=0x{sockets[0]:08X}", f"socket1=0x{sockets[1]:08X}"]
+    lines = [f"name={name}"] + [f"socket{key}=0x{word:08X}" for key, word in
+                                sorted(zip(platform.socket_keys, board_sockets(board, platform)))]
+    lines.append(f"driver={platform.file_guid}")
     if window_device is not None:
         lines.append(f"window=0x{window_device:02X}")
     language = board_platform_lang(board)
@@ -189,9 +276,10 @@ def fw_cfg_option(name, path):
     return f"name={name},file={path.replace(',', ',,')}"
 
 
-def report_only_text(board, name):
-    """SCENARIO.TXT for a harness that only reports what the firmware did."""
-    lines = [f"name={name}", "report=1"]
+def report_only_text(board, name, platform):
+    """SCENARIO.TXT for a harness that only reports what the firmware did
+    with the platform's driver."""
+    lines = [f"name={name}", "report=1", f"driver={platform.file_guid}"]
     if board.get("qemu", {}).get("probes"):
         lines.append("probes=1")
     return "\n".join(lines) + "\n"
@@ -236,7 +324,7 @@ def check_earlier_present(report, board):
     return []
 
 
-def check_origin(report, kind):
+def check_origin(report, kind, platform):
     """Problems with where the firmware loaded the driver from: for "fv" the
     DXE core's firmware-file node of the driver's GUID on a firmware-volume
     handle, for "shell" the shell's file-path node on a file-system handle."""
@@ -247,7 +335,7 @@ def check_origin(report, kind):
             return [f"{len(found)} loaded images from a firmware-file node of the driver's GUID"]
         fields = found[0]["fields"]
         problems = []
-        if fields.get("file", "").upper() != DRIVER_FILE_GUID:
+        if fields.get("file", "").upper() != platform.file_guid:
             problems.append(f"driver loaded from firmware file {fields.get('file')}")
         if field_int(found[0], "fv2", 0) != 1:
             problems.append("the driver's device handle carries no firmware-volume2 protocol")
@@ -309,7 +397,6 @@ ASSERT_LINE = re.compile(r"^ASSERT[ _(].*$", re.MULTILINE)
 LOADING_FILE = re.compile(r"^Loading driver ([0-9A-Fa-f-]{36})\s*$")
 # The image's name comes from its CodeView entry; an image without one ends the line bare.
 LOADED_AT = re.compile(r"^Loading driver at 0x([0-9A-Fa-f]+) EntryPoint=0x[0-9A-Fa-f]+ *(\S*)")
-DRIVER_IMAGE_NAME = "SlotInventoryDxe.efi"
 # What a DXE core that protects images says of one it cannot protect, in the
 # lines after the image's load address.
 UNPROTECTED_IMAGE = re.compile(r"Image Section Alignment\(0x[0-9A-Fa-f]+\) does not match Required Alignment"
@@ -347,9 +434,9 @@ def loaded_images(lines):
             ((i, LOADED_AT.match(line)) for i, line in enumerate(lines)) if match]
 
 
-def driver_load_address(log):
+def driver_load_address(log, platform):
     """Where the DXE core placed the driver's image (the last time), or None."""
-    bases = [base for _, base, name in loaded_images(log.splitlines()) if name == DRIVER_IMAGE_NAME]
+    bases = [base for _, base, name in loaded_images(log.splitlines()) if name == platform.image_name]
     return bases[-1] if bases else None
 
 
@@ -361,13 +448,13 @@ def protection_complaints(lines, index):
     return [line.strip(" !") for line in lines[index + 1:end] if UNPROTECTED_IMAGE.search(line)]
 
 
-def check_dispatch(lines):
+def check_dispatch(lines, platform):
     """The DXE core's order, read from its log: the driver loaded once, after
     PCI enumeration completed and after OVMF's SMBIOS producer added its
     records, and its entry point not reported as failed."""
     loads = [(i, match.group(1).upper()) for i, match in
              ((i, LOADING_FILE.match(line)) for i, line in enumerate(lines)) if match]
-    ours = [i for i, guid in loads if guid == DRIVER_FILE_GUID]
+    ours = [i for i, guid in loads if guid == platform.file_guid]
     if len(ours) != 1:
         return [f"the DXE core loaded the driver {len(ours)} times"]
     at = ours[0]
@@ -386,8 +473,8 @@ def check_dispatch(lines):
     if placed is None:
         return problems + ["no load address follows the driver's loading line"]
     base, name = int(LOADED_AT.match(lines[placed]).group(1), 16), LOADED_AT.match(lines[placed]).group(2)
-    if name != DRIVER_IMAGE_NAME:
-        problems.append(f"the DXE core names the driver's image {name!r}, not {DRIVER_IMAGE_NAME}")
+    if name != platform.image_name:
+        problems.append(f"the DXE core names the driver's image {name!r}, not {platform.image_name}")
     # Anything the DXE core says while placing the image is about the image,
     # but for the protocols it installs and, in a build with confidential-computing
     # measurement (Debian's 2025.02), its note that nothing measures images.
@@ -399,7 +486,7 @@ def check_dispatch(lines):
     return problems
 
 
-def check_debug_log(log, serial, arrival, protected=False):
+def check_debug_log(log, serial, arrival, platform, protected=False):
     """Problems a DEBUG boot shows: any assert or CPU exception, the driver's
     image not named; for a driver dispatched from the volume ("fv"), the
     dispatch order and its status; on firmware that protects images
@@ -410,13 +497,13 @@ def check_debug_log(log, serial, arrival, protected=False):
     if EXCEPTION_MARK in serial:
         problems.append(f"CPU exception: {firmware_fault('', serial)}")
     lines = [line.rstrip() for line in log.splitlines()]
-    ours = [i for i, _, name in loaded_images(lines) if name == DRIVER_IMAGE_NAME]
+    ours = [i for i, _, name in loaded_images(lines) if name == platform.image_name]
     if not ours:
-        problems.append(f"no image named {DRIVER_IMAGE_NAME} in the log")
+        problems.append(f"no image named {platform.image_name} in the log")
     if protected:
         problems += [f"our image unprotected: {line}" for i in ours for line in protection_complaints(lines, i)]
     if arrival == "fv":
-        problems += check_dispatch(lines)
+        problems += check_dispatch(lines, platform)
     return problems
 
 
@@ -578,16 +665,6 @@ def compare_inventory(actual, expected):
 
 # --- The driver's HII package list ------------------------------------------
 
-PACKAGE_LIST_LENGTH = 609
-DRIVER_STRINGS = [
-    "English", "MEZZANINE 0", "MEZZANINE 1", "Riser 1, slot 1", "Riser 1, slot 2",
-    "Riser 1, slot 3", "Riser 2, slot 1", "Riser 2, slot 2", "Riser 2, slot 3",
-    "Riser 3, slot 1", "Riser 3, slot 2", "Aspeed Video", "Intel I350", "Intel I350",
-    "PCH Integrated SATA Controller", "PCH Integrated sSATA Controller",
-]
-DRIVER_FILE_GUID = "6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D965"
-
-
 def guid_bytes(text):
     parts = text.split("-")
     return (struct.pack("<IHH", int(parts[0], 16), int(parts[1], 16), int(parts[2], 16)) +
@@ -614,17 +691,18 @@ def package_strings(package):
     return None
 
 
-def check_package_list(data, guid=DRIVER_FILE_GUID):
-    """Problems with the exported package list; empty when it is the driver's,
-    named by guid."""
+def check_package_list(data, platform, guid=None):
+    """Problems with the exported package list; empty when it is the
+    platform's driver's, named by guid (default: its file GUID)."""
+    guid = guid or platform.file_guid
     if len(data) < 24:
         return ["package list shorter than its header"]
     problems = []
     if data[:16] != guid_bytes(guid):
         problems.append(f"package list GUID is not {guid}")
     length = struct.unpack_from("<I", data, 16)[0]
-    if length != PACKAGE_LIST_LENGTH:
-        problems.append(f"package list is {length} bytes, not {PACKAGE_LIST_LENGTH}")
+    if length != platform.package_list_length:
+        problems.append(f"package list is {length} bytes, not {platform.package_list_length}")
     at = 20
     strings = None
     while at + 4 <= min(length, len(data)):
@@ -635,6 +713,6 @@ def check_package_list(data, guid=DRIVER_FILE_GUID):
         if package_type == 0x04:
             strings = package_strings(data[at:at + package_length])
         at += package_length
-    if strings != DRIVER_STRINGS:
+    if strings != platform.strings:
         problems.append(f"string package holds {strings!r}")
     return problems

@@ -4,7 +4,7 @@
 usage: report.py BUILD_DIR [--scenario NAME] [--boots N] [--from-log SERIAL_LOG]
 
 Prints the size of BUILD_DIR/image/SlotInventoryDxe.efi and, from one QEMU
-boot of a scenario (default the first scenario file) or the serial log of an
+boot of a scenario (default the product board's first) or the serial log of an
 earlier boot, the time stamp counter ticks each image spent in StartImage:
 the driver, the floor driver (only the firmware work any implementation must
 do: the same package list registered, the same records removed and added,
@@ -80,16 +80,20 @@ def boot_log(build, scenario):
     if missing:
         raise SystemExit(f"ERROR: build the UEFI images and boardsim first; missing {', '.join(missing)}")
     names = sorted(entry for entry in os.listdir(run_qemu.SCENARIO_DIR) if entry.endswith(".json"))
-    chosen = f"{scenario}.json" if scenario else names[0]
+    # By default the first scenario of the product's board.
+    chosen = f"{scenario}.json" if scenario else next(
+        name for name in names if lib.board_platform(lib.load_board(os.path.join(run_qemu.SCENARIO_DIR, name)))
+        == lib.DEFAULT_PLATFORM)
     path = os.path.join(run_qemu.SCENARIO_DIR, chosen)
+    board = lib.load_board(path)
     work = os.path.join(build, "e2e", "report")
     os.makedirs(work, exist_ok=True)
     expected = simulated_records(images, path, work)
     with open(images.floor, "rb") as handle:
         extra = {"FLOOR.EFI": handle.read(), "FLOOR.BIN": floor_file(expected)}
     print(f"boot: scenario {os.path.splitext(chosen)[0]}")
-    text, problems, _ = run_qemu.boot(lib.load_board(path), os.path.splitext(chosen)[0], work,
-                                      images, run_qemu.network_device(), extra)
+    text, problems, _ = run_qemu.boot(board, lib.load_platform(build, lib.board_platform(board)),
+                                      os.path.splitext(chosen)[0], work, images, run_qemu.network_device(), extra)
     report = lib.Report(text)
     dump = lib.dump_image(report)
     # The floor's run is undone before the driver's: the driver's records must

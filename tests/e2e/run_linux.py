@@ -28,8 +28,9 @@ import run_qemu  # noqa: E402
 # Between them: every onboard device answering (s1); an SMBIOS 3.0 entry
 # point and every onboard device absent, so every Type 41 record disabled
 # (s2); QEMU's own Type 41 record naming 00:17.0, purged, and the sSATA
-# controller absent (s3).
-SCENARIOS = ["s1_cards_straps_000", "s2_window_ids", "s3_earlier_records_fr"]
+# controller absent (s3); the one-socket platform's firmware and driver, its
+# three onboard devices answering (p1).
+SCENARIOS = ["s1_cards_straps_000", "s2_window_ids", "s3_earlier_records_fr", "p1_one_socket_cards"]
 BOOT_TIMEOUT = int(os.environ.get("LINUX_BOOT_TIMEOUT", "240"))
 KERNEL_ARGUMENTS = "console=ttyS0 panic=-1 rdinit=/init"
 
@@ -38,17 +39,18 @@ def serial_log(work):
     return os.path.join(work, "serial.log")
 
 
-def firmware(build):
-    """The OVMF code image to boot: the patched one with both drivers in its
-    DXE volume, or LINUX_OVMF_CODE (for example a stock image, to try the
-    guest alone). Raises RuntimeError when the patched one cannot be built."""
-    return os.environ.get("LINUX_OVMF_CODE") or run_qemu.patched_firmware(build)
+def firmware(build, platform):
+    """The OVMF code image to boot: the patched one with the test platform's
+    driver and the platform's in its DXE volume, or LINUX_OVMF_CODE (for
+    example a stock image, to try the guest alone). Raises RuntimeError when
+    the patched one cannot be built."""
+    return os.environ.get("LINUX_OVMF_CODE") or run_qemu.patched_firmware(build, platform)
 
 
-def qemu_command(board, name, work, code, nic, kernel, initrd):
+def qemu_command(board, platform, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
-    command, _ = run_qemu.machine_command(board, name, work, nic, serial_log(work), code,
+    command, _ = run_qemu.machine_command(board, platform, name, work, nic, serial_log(work), code,
                                           through_fw_cfg=True, memory=512)
     return command + ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS]
 
@@ -124,7 +126,8 @@ def run_scenario(name, build, nic, kernel, initrd, verbose):
     boardsim = os.path.join(build, "tools", "boardsim")
     try:
         board = lib.load_board(board_path)
-        command = qemu_command(board, name, work, firmware(build), nic, kernel, initrd)
+        platform = lib.load_platform(build, lib.board_platform(board))
+        command = qemu_command(board, platform, name, work, firmware(build, platform), nic, kernel, initrd)
         text, problems, elapsed = boot(command, work)
     except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError,
             subprocess.SubprocessError) as error:

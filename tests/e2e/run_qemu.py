@@ -66,7 +66,6 @@ class Images:
     def __init__(self, build):
         test_firmware = os.path.join(build, "tests", "uefi")
         self.harness = os.path.join(test_firmware, "SlotInventoryHarness.efi")
-        self.driver = os.path.join(build, "image", "SlotInventoryDxe.efi")
         self.empty = os.path.join(test_firmware, "EmptyDriver.efi")
         self.floor = os.path.join(test_firmware, "FloorDriver.efi")
         self.test_firmware = test_firmware
@@ -74,7 +73,7 @@ class Images:
         self.build = build
 
     def missing(self):
-        return [path for path in (self.harness, self.driver, self.empty) if not os.path.exists(path)]
+        return [path for path in (self.harness, self.empty) if not os.path.exists(path)]
 
 
 # The boots on firmware that carries the test platform's driver: how the
@@ -123,9 +122,9 @@ FAULT_CONTROLS = {
 PAGE_FAULT = 0x0E
 
 
-def build_volume(volume, images, scenario_text, extra_files=None):
+def build_volume(volume, images, scenario_text, driver, extra_files=None):
     build_report_volume(volume, images, scenario_text)
-    shutil.copyfile(images.driver, os.path.join(volume, "DRIVER.EFI"))
+    shutil.copyfile(driver, os.path.join(volume, "DRIVER.EFI"))
     shutil.copyfile(images.empty, os.path.join(volume, "EMPTY.EFI"))
     for name, data in (extra_files or {}).items():
         with open(os.path.join(volume, name), "wb") as handle:
@@ -140,12 +139,12 @@ def build_report_volume(volume, images, scenario_text):
     write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
 
 
-def build_shell_volume(volume, images, scenario_text, driver=None, script=None):
+def build_shell_volume(volume, images, scenario_text, driver, script=None):
     """No default boot loader, so OVMF falls through to its built-in shell,
     which runs startup.nsh: load the driver, then run the harness."""
     os.makedirs(volume, exist_ok=True)
     shutil.copyfile(images.harness, os.path.join(volume, "HARNESS.EFI"))
-    shutil.copyfile(driver or images.driver, os.path.join(volume, "DRIVER.EFI"))
+    shutil.copyfile(driver, os.path.join(volume, "DRIVER.EFI"))
     write_text(os.path.join(volume, "SCENARIO.TXT"), scenario_text)
     write_text(os.path.join(volume, "startup.nsh"), script or lib.shell_startup_script())
 
@@ -173,19 +172,20 @@ def smbios_options(qemu, work):
     return options
 
 
-def scenario_options(board, name, work, nic, through_fw_cfg=False):
-    """(QEMU options, scenario text) that make a scenario's machine: machine
-    type, devices, -smbios records, the shared memory backing the sideband
-    window; with through_fw_cfg also the scenario text as the fw_cfg file the
-    test platform's DXE driver reads. Files go into work. Memory, firmware,
-    disks, serial port (or -kernel/-initrd) are the caller's."""
+def scenario_options(board, platform, name, work, nic, through_fw_cfg=False):
+    """(QEMU options, scenario text) that make a scenario's machine of its
+    platform: machine type, devices, -smbios records, the shared memory
+    backing the sideband window; with through_fw_cfg also the scenario text
+    as the fw_cfg file the test platform's DXE driver reads. Files go into
+    work. Memory, firmware, disks, serial port (or -kernel/-initrd) are the
+    caller's."""
     qemu = board.get("qemu", {})
     options = ["-machine", qemu.get("machine", "q35")]
     window_device = None
-    if lib.window_needed(board):
+    if lib.window_needed(board, platform):
         window_path = os.path.join(work, "sideband.bin")
         with open(window_path, "wb") as handle:
-            handle.write(lib.window_image(board))
+            handle.write(lib.window_image(board, platform))
         window_device = WINDOW_DEVICE
         options += ["-object", f"memory-backend-file,id=sidebandwin,share=on,mem-path={window_path},"
                     f"size={lib.WINDOW_SIZE}",
@@ -193,7 +193,7 @@ def scenario_options(board, name, work, nic, through_fw_cfg=False):
     for device in qemu.get("devices", []):
         options += ["-device", device.replace("{nic}", nic)]
     options += smbios_options(qemu, work)
-    text = lib.scenario_text(board, name, window_device)
+    text = lib.scenario_text(board, name, window_device, platform)
     if through_fw_cfg:
         path = os.path.join(work, "fw_cfg-scenario.txt")
         write_text(path, text)
@@ -213,20 +213,21 @@ def console_options(serial):
     return ["-nodefaults", "-nographic", "-monitor", "none", "-serial", f"file:{serial}", "-no-reboot"]
 
 
-def patched_firmware(build, with_driver=True):
-    """OVMF's code image with the test platform's DXE driver and, with_driver,
-    the inventory driver inserted into its DXE volume, built into
-    BUILD/e2e/firmware/ with the product's ovmf_insert.py once per build (again
-    only when an input is newer). Returns its path; raises RuntimeError."""
+def patched_firmware(build, platform=None):
+    """OVMF's code image with the test platform's DXE driver and, given a
+    platform, that platform's inventory driver inserted into its DXE volume,
+    built into BUILD/e2e/firmware/ with the product's ovmf_insert.py once per
+    build (again only when an input is newer). Returns its path; raises
+    RuntimeError."""
     files = [os.path.join(build, "tests", "uefi", "SlotInventoryTestPlatform.ffs")]
-    if with_driver:
-        files.append(os.path.join(build, "image", "SlotInventoryDxe.ffs"))
+    if platform is not None:
+        files.append(platform.images["ffs"])
     missing = [path for path in files if not os.path.exists(path)]
     if missing:
         raise RuntimeError(f"build the firmware files first; missing {', '.join(missing)}")
     out_dir = os.path.join(build, "e2e", "firmware")
     os.makedirs(out_dir, exist_ok=True)
-    out = os.path.join(out_dir, "OVMF_CODE_fv.fd" if with_driver else "OVMF_CODE_platform.fd")
+    out = os.path.join(out_dir, f"OVMF_CODE_fv-{platform.name}.fd" if platform else "OVMF_CODE_platform.fd")
     inputs = files + [OVMF_CODE, INSERT_TOOL]
     if os.path.exists(out) and all(os.path.getmtime(out) >= os.path.getmtime(p) for p in inputs):
         return out
@@ -239,19 +240,19 @@ def patched_firmware(build, with_driver=True):
     return out
 
 
-def machine_command(board, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False, memory=256,
-                    variables=OVMF_VARS):
+def machine_command(board, platform, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False,
+                    memory=256, variables=OVMF_VARS):
     """(command, scenario text): the scenario's machine on the code image with
     its serial port to serial; the caller adds what it boots from."""
-    options, text = scenario_options(board, name, work, nic, through_fw_cfg)
+    options, text = scenario_options(board, platform, name, work, nic, through_fw_cfg)
     return ([QEMU, "-m", str(memory)] + options + console_options(serial) +
             firmware_options(work, code, variables)), text
 
 
-def qemu_command(board, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False,
+def qemu_command(board, platform, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False,
                  variables=OVMF_VARS):
     """(command, scenario text) of one boot from a FAT directory."""
-    command, text = machine_command(board, name, work, nic, serial, code, through_fw_cfg,
+    command, text = machine_command(board, platform, name, work, nic, serial, code, through_fw_cfg,
                                     variables=variables)
     return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
 
@@ -299,21 +300,25 @@ def run_command(command, work, serial, timeout=BOOT_TIMEOUT, debug_log=None):
     return read_text(serial), problems, time.monotonic() - started
 
 
-def boot(board, name, work, images, nic, extra_files=None):
-    """Boots one scenario with the harness loading the driver, with extra_files
-    ({name: bytes}) on the volume; returns (serial text, problems, seconds)."""
+def boot(board, platform, name, work, images, nic, extra_files=None):
+    """Boots one scenario with the harness loading the platform's driver, with
+    extra_files ({name: bytes}) on the volume; returns (serial text, problems,
+    seconds)."""
     volume = os.path.join(work, "volume")
     shutil.rmtree(volume, ignore_errors=True)
     serial = os.path.join(work, "serial.log")
-    command, text = qemu_command(board, work, volume, serial, nic, name)
-    build_volume(volume, images, text, extra_files)
+    command, text = qemu_command(board, platform, work, volume, serial, nic, name)
+    build_volume(volume, images, text, platform.images["efi"], extra_files)
     return run_command(command, work, serial)
 
 
-def firmware_images(build, boot):
-    """(code, variable store) of a firmware boot's OVMF."""
+def firmware_images(build, boot, platform):
+    """(code, variable store) of a firmware boot's OVMF, for a scenario of platform."""
     if boot.edk2_config is None:
-        return patched_firmware(build, with_driver=(boot.arrival == "fv")), OVMF_VARS
+        return patched_firmware(build, platform if boot.arrival == "fv" else None), OVMF_VARS
+    if boot.arrival == "fv" and platform is not None and platform.name != lib.DEFAULT_PLATFORM:
+        raise RuntimeError(f"the EDK2 firmware carries {lib.DEFAULT_PLATFORM}'s driver, not {platform.name}'s: "
+                           "boot this platform's driver from an EDK2 kind's shell")
     try:
         made = edk2_ovmf.firmware(build, boot.edk2_config)
     except edk2_ovmf.BuildError as error:
@@ -321,28 +326,28 @@ def firmware_images(build, boot):
     return made["code"], made["vars"]
 
 
-def boot_from_firmware(board, name, work, images, nic, kind, extra_options=(), driver=None):
+def boot_from_firmware(board, platform, name, work, images, nic, kind, extra_options=(), driver=None):
     """Boots one scenario on firmware that carries the test platform's driver,
     which reads the scenario from fw_cfg; the DXE core (fv) or the shell
-    (shell) runs the inventory driver, the harness only reports. extra_options
-    go on QEMU's command line; driver is the image the shell loads instead
-    of the product's."""
+    (shell) runs the platform's inventory driver, the harness only reports.
+    extra_options go on QEMU's command line; driver is the image the shell
+    loads instead of the platform's."""
     boot = FIRMWARE_BOOTS[kind]
-    code, variables = firmware_images(images.build, boot)
+    code, variables = firmware_images(images.build, boot, platform)
     volume = os.path.join(work, "volume")
     shutil.rmtree(volume, ignore_errors=True)
     serial = os.path.join(work, "serial.log")
-    command, _ = qemu_command(board, work, volume, serial, nic, name, code, through_fw_cfg=True,
+    command, _ = qemu_command(board, platform, work, volume, serial, nic, name, code, through_fw_cfg=True,
                               variables=variables)
     debug_log = os.path.join(work, "debug.log") if boot.debug else None
     if debug_log:
         command += debug_log_options(debug_log)
     command += list(extra_options)
-    text = lib.report_only_text(board, f"{kind}/{name}")
+    text = lib.report_only_text(board, f"{kind}/{name}", platform)
     if boot.arrival == "fv":
         build_report_volume(volume, images, text)
     else:
-        build_shell_volume(volume, images, text, driver)
+        build_shell_volume(volume, images, text, driver or platform.images["efi"])
     return run_command(command, work, serial, debug_log=debug_log)
 
 
@@ -350,7 +355,7 @@ def boot_from_firmware(board, name, work, images, nic, kind, extra_options=(), d
 GDB_FIRMWARE = "edk2-debug"
 
 
-def boot_under_gdb(board, name, work, images, nic):
+def boot_under_gdb(board, platform, name, work, images, nic):
     """The README's debugging recipe: one boot of the DEBUG firmware gives the
     driver's load address in its log; a second boot of the same machine
     waits for gdb, which sets breakpoints from the symbol file at that
@@ -358,22 +363,22 @@ def boot_under_gdb(board, name, work, images, nic):
     the second boot's (serial text, problems, seconds)."""
     first = os.path.join(work, "first-boot")
     os.makedirs(first, exist_ok=True)
-    _, problems, _ = boot_from_firmware(board, name, first, images, nic, GDB_FIRMWARE)
-    base = lib.driver_load_address(read_text(os.path.join(first, "debug.log")))
+    _, problems, _ = boot_from_firmware(board, platform, name, first, images, nic, GDB_FIRMWARE)
+    base = lib.driver_load_address(read_text(os.path.join(first, "debug.log")), platform)
     if base is None:
-        return "", problems + [f"the first boot's log names no {lib.DRIVER_IMAGE_NAME}"], 0.0
+        return "", problems + [f"the first boot's log names no {platform.image_name}"], 0.0
     port = gdb_session.free_port()
     commands = os.path.join(work, "gdb-commands.txt")
-    write_text(commands, gdb_session.script(port, os.path.splitext(images.driver)[0] + ".debug", base,
+    write_text(commands, gdb_session.script(port, platform.images["debug"], base,
                                             os.path.dirname(os.path.dirname(HERE))))
     session = gdb_session.Session(port, commands, BOOT_TIMEOUT)
     session.start()
-    text, problems, elapsed = boot_from_firmware(board, name, work, images, nic, GDB_FIRMWARE,
+    text, problems, elapsed = boot_from_firmware(board, platform, name, work, images, nic, GDB_FIRMWARE,
                                                  gdb_session.stub_options(port))
     session.join(BOOT_TIMEOUT)
     write_text(os.path.join(work, "gdb-output.txt"), session.output)
     problems += gdb_session.check_output(session.output)
-    again = lib.driver_load_address(read_text(os.path.join(work, "debug.log")))
+    again = lib.driver_load_address(read_text(os.path.join(work, "debug.log")), platform)
     if again != base:
         problems.append(f"the driver was placed at {again and hex(again)} under gdb, at 0x{base:X} before: "
                         "the breakpoints' addresses do not hold")
@@ -400,7 +405,9 @@ def run_crash(board_path, images, nic, verbose):
     os.makedirs(work, exist_ok=True)
     planted = os.path.join(images.test_firmware, PLANTED_IMAGE)
     try:
-        text, problems, elapsed = boot_from_firmware(lib.load_board(board_path), base, work, images, nic,
+        board = lib.load_board(board_path)
+        platform = lib.load_platform(images.build, lib.board_platform(board))
+        text, problems, elapsed = boot_from_firmware(board, platform, base, work, images, nic,
                                                      CRASH_FIRMWARE, driver=planted)
         report = symbolize.symbolize([os.path.join(work, "serial.log")], planted,
                                      os.path.splitext(planted)[0] + ".debug")
@@ -446,7 +453,7 @@ def run_fault_control(name, images, verbose):
     os.makedirs(work, exist_ok=True)
     path = os.path.join(images.test_firmware, control.image)
     try:
-        code, variables = firmware_images(images.build, FIRMWARE_BOOTS[control.firmware])
+        code, variables = firmware_images(images.build, FIRMWARE_BOOTS[control.firmware], None)
         volume = os.path.join(work, "volume")
         shutil.rmtree(volume, ignore_errors=True)
         build_shell_volume(volume, images, "", path, f"fs0:\r\nload fs0:{lib.SHELL_DRIVER_PATH}\r\nreset -s\r\n")
@@ -494,7 +501,7 @@ def check_started(report, who):
     return []
 
 
-def check_setup(report, board, who="harness"):
+def check_setup(report, board, platform, who="harness"):
     problems = check_started(report, who)
     if not report.started:
         return problems
@@ -505,7 +512,7 @@ def check_setup(report, board, who="harness"):
         problems.append(f"{who} rejected lines of its scenario")
     if lib.field_int(report.first("register-access"), "status", 1) != 0:
         problems.append("register-access protocol not installed")
-    if lib.window_needed(board):
+    if lib.window_needed(board, platform):
         window = report.first("window")
         if window is None or window["fields"].get("result") != "backed":
             problems.append(f"sideband window not backed: {window['fields'] if window else 'no report'}")
@@ -521,7 +528,7 @@ def check_setup(report, board, who="harness"):
     return problems
 
 
-def check_driver(report, board):
+def check_driver(report, board, platform):
     problems = []
     expected = lib.number(board.get("qemu", {}).get("expect", {}).get("status", 0), "qemu.expect.status")
     driver = report.first("image", label="driver")
@@ -531,13 +538,13 @@ def check_driver(report, board):
         problems.append(f"LoadImage failed: {driver['fields'].get('load')}")
     elif lib.field_int(driver, "start", 1) != expected:
         problems.append(f"driver returned {driver['fields'].get('start')}, expected 0x{expected:016X}")
-    if driver["fields"].get("filepath", "").upper() != f"04/06/{lib.DRIVER_FILE_GUID}":
+    if driver["fields"].get("filepath", "").upper() != f"04/06/{platform.file_guid}":
         problems.append(f"loaded image file path is {driver['fields'].get('filepath')}")
     return problems
 
 
-def check_topology(report, board):
-    """The board file must describe what OVMF actually built."""
+def check_topology(report, board, platform):
+    """The board file must describe what OVMF actually built, where the platform's driver reads."""
     seen = lib.pci_functions(report)
     problems = []
     for i, bridge in enumerate(board.get("bridges", [])):
@@ -558,32 +565,35 @@ def check_topology(report, board):
                lib.number(d["function"], "function")) for d in board.get("devices", [])}
     bridges = {(lib.number(b["bus"], "bus"), lib.number(b["device"], "device"), 0)
                for b in board.get("bridges", [])}
-    # Where the driver reads: the onboard SATA functions, behind every root port,
-    # and the root ports of the socket groups (devices 0 to 2) and of the video.
-    probed = [(0, 0x17, 0), (0, 0x11, 5)]
+    # Where the driver reads: the onboard devices on a bus of their own, behind
+    # every root port, and the root ports of the socket groups and fixed bridges.
+    probed = list(platform.bus_probes)
     probed += [(lib.number(b["secondary"], "secondary"), 0, 0) for b in board.get("bridges", [])]
     for location in probed:
         if location in seen and location not in listed and location not in bridges:
             problems.append(f"{location[0]:02x}:{location[1]:02x}.{location[2]} answers under QEMU "
                             "but the board file does not list it")
-    root_buses = {2} | {(word >> (8 * k)) & 0xFF for word in lib.board_sockets(board) for k in (1, 2, 3)}
+    sockets = lib.board_sockets(board, platform)
+    root_ports = platform.fixed_bridges | {((sockets[socket] >> (8 * group)) & 0xFF, device)
+                                           for socket, group, device in platform.root_ports}
     for location, fields in sorted(seen.items()):
         bus, device, function = location
-        if ("secondary" in fields and bus in root_buses and device <= 2 and function == 0
+        if ("secondary" in fields and (bus, device) in root_ports and function == 0
                 and location not in bridges):
             problems.append(f"root port {bus:02x}:{device:02x}.0 exists under QEMU "
                             "but the board file does not list it")
     return problems
 
 
-def check_package_list(report, guid=lib.DRIVER_FILE_GUID):
+def check_package_list(report, platform, guid=None):
+    guid = guid or platform.file_guid
     lists = report.all("hii")
     registered = [entry for entry in lists if entry["hex"]]
     if not registered:
         return [f"no package list named {guid} in the HII database"]
     if len(registered) > 1:
         return [f"{len(registered)} package lists named {guid}"]
-    return lib.check_package_list(registered[0]["hex"], guid)
+    return lib.check_package_list(registered[0]["hex"], platform, guid)
 
 
 def run_dmidecode(dump_path, work):
@@ -619,10 +629,10 @@ def earlier_strings(board):
     return texts
 
 
-def check_no_earlier_records(records, board):
+def check_no_earlier_records(records, board, platform):
     problems = []
     earlier = earlier_strings(board)
-    driver = set(lib.DRIVER_STRINGS[1:])
+    driver = platform.designations
     for record in lib.inventory_records(records):
         strings = lib.record_strings(record)
         left = [text for text in strings if text in earlier]
@@ -656,7 +666,7 @@ def compare_with_simulator(records, board_path, work, images):
     return lib.compare_inventory(records, expected)
 
 
-def check_records(report, board, board_path, work, images):
+def check_records(report, board, platform, board_path, work, images):
     """The published table: dmidecode's view, no earlier Type 9/41, the simulator's records."""
     dump = lib.dump_image(report)
     if dump is None:
@@ -665,46 +675,46 @@ def check_records(report, board, board_path, work, images):
     with open(dump_path, "wb") as handle:
         handle.write(dump)
     records = lib.dump_records(dump)
-    return (run_dmidecode(dump_path, work) + check_no_earlier_records(records, board) +
+    return (run_dmidecode(dump_path, work) + check_no_earlier_records(records, board, platform) +
             compare_with_simulator(records, board_path, work, images))
 
 
-def check_app_boot(text, board, board_path, work, images):
+def check_app_boot(text, board, platform, board_path, work, images):
     report = lib.Report(text)
-    problems = check_setup(report, board)
+    problems = check_setup(report, board, platform)
     if report.started:
-        problems += check_driver(report, board)
-        problems += check_topology(report, board)
+        problems += check_driver(report, board, platform)
+        problems += check_topology(report, board, platform)
         problems += lib.check_earlier_present(report, board)
-        problems += check_package_list(report)
-        problems += check_records(report, board, board_path, work, images)
+        problems += check_package_list(report, platform)
+        problems += check_records(report, board, platform, board_path, work, images)
     return problems
 
 
-def check_firmware_boot(text, board, board_path, work, images, kind):
+def check_firmware_boot(text, board, platform, board_path, work, images, kind):
     """Boots on firmware with the test platform's driver: its set-up, then the
     harness's report; on a DEBUG firmware also its log."""
     boot = FIRMWARE_BOOTS[kind]
-    platform = lib.Report(text, lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
-    problems = check_setup(platform, board, "test platform driver")
-    if platform.started:
-        problems += check_topology(platform, board)
-        problems += lib.check_earlier_present(platform, board)
+    setup = lib.Report(text, lib.PLATFORM_BEGIN_MARKER, lib.PLATFORM_END_MARKER)
+    problems = check_setup(setup, board, platform, "test platform driver")
+    if setup.started:
+        problems += check_topology(setup, board, platform)
+        problems += lib.check_earlier_present(setup, board)
     report = lib.Report(text)
     problems += check_started(report, "harness")
     if report.started:
-        problems += lib.check_origin(report, boot.arrival)
+        problems += lib.check_origin(report, boot.arrival, platform)
         origin = report.first("origin")
-        guid = lib.DRIVER_FILE_GUID
+        guid = platform.file_guid
         if boot.arrival == "shell" and origin is not None:
             guid = origin["fields"].get("package-list", guid)
-        problems += check_package_list(report, guid)
-        problems += check_records(report, board, board_path, work, images)
+        problems += check_package_list(report, platform, guid)
+        problems += check_records(report, board, platform, board_path, work, images)
         if boot.protected:
-            problems += lib.check_page_attributes(report, image_sections(images.driver))
+            problems += lib.check_page_attributes(report, image_sections(platform.images["efi"]))
     if boot.debug:
         problems += lib.check_debug_log(read_text(os.path.join(work, "debug.log")), text, boot.arrival,
-                                        boot.protected)
+                                        platform, boot.protected)
     return problems
 
 
@@ -724,15 +734,16 @@ def run_scenario(board_path, build, images, nic, verbose, kind="app"):
     os.makedirs(work, exist_ok=True)
     try:
         board = lib.load_board(board_path)
+        platform = lib.load_platform(build, lib.board_platform(board))
         if kind == "app":
-            text, problems, elapsed = boot(board, base, work, images, nic)
-            problems += check_app_boot(text, board, board_path, work, images)
+            text, problems, elapsed = boot(board, platform, base, work, images, nic)
+            problems += check_app_boot(text, board, platform, board_path, work, images)
         elif kind == "gdb":
-            text, problems, elapsed = boot_under_gdb(board, base, work, images, nic)
-            problems += check_firmware_boot(text, board, board_path, work, images, GDB_FIRMWARE)
+            text, problems, elapsed = boot_under_gdb(board, platform, base, work, images, nic)
+            problems += check_firmware_boot(text, board, platform, board_path, work, images, GDB_FIRMWARE)
         else:
-            text, problems, elapsed = boot_from_firmware(board, base, work, images, nic, kind)
-            problems += check_firmware_boot(text, board, board_path, work, images, kind)
+            text, problems, elapsed = boot_from_firmware(board, platform, base, work, images, nic, kind)
+            problems += check_firmware_boot(text, board, platform, board_path, work, images, kind)
     except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError, pe_image.ImageError) as error:
         return name, [f"scenario not run: {error}"], 0.0
     if verbose:

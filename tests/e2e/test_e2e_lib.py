@@ -1,8 +1,25 @@
 """Unit tests of the QEMU run's pure parts: python3 -m unittest discover -s tests/e2e"""
+import json
+import os
+import shutil
 import struct
+import tempfile
 import unittest
 
 import e2e_lib as lib
+import emit  # the generator's, on the path e2e_lib puts tools/platform on
+import run_qemu
+
+
+def summary(name):
+    """The summary.json the build writes for platforms/NAME, made here by the generator's own code."""
+    source = f"platforms/{name}/platform.json"
+    described = lib.description.read_description(os.path.join(lib.REPOSITORY, source), lib.REPOSITORY)
+    return json.loads(emit.summary(described, source, f"image/{name}"))
+
+
+TWO = lib.Platform(summary("two-socket-riser"), "/build")
+ONE = lib.Platform(summary("one-socket-riser"), "/build")
 
 
 def read_pad(image, pad):
@@ -14,9 +31,9 @@ def read_pad(image, pad):
     return (struct.unpack_from("<I", image, configuration - lib.WINDOW_BAR)[0] >> 1) & 1
 
 
-def riser_ids(image):
+def riser_ids(image, platform=TWO):
     ids = []
-    for _, pads in lib.RISER_STRAP_PADS:
+    for _, pads, _ in platform.positions:
         value = 0
         for pad in pads:
             value = (value << 1) | (read_pad(image, pad) or 0)
@@ -35,7 +52,7 @@ class SidebandWindowTest(unittest.TestCase):
     def test_straps_and_overrides_reach_the_driver(self):
         board = {"straps": {"riser1": 3, "riser2": 5, "riser3": 1},
                  "pads": [{"pad": "0x01030015", "level": 1, "owner": 1}]}
-        image = lib.window_image(board)
+        image = lib.window_image(board, TWO)
         self.assertEqual(image[:4], lib.WINDOW_MARKER)
         self.assertEqual(riser_ids(image), [3, 1, 1])
         self.assertIsNone(read_pad(image, 0x01030015))
@@ -43,28 +60,37 @@ class SidebandWindowTest(unittest.TestCase):
     def test_pad_without_level_keeps_its_strap_level(self):
         board = {"straps": {"riser1": 5, "riser2": 7, "riser3": 3},
                  "pads": [{"pad": "0x0102000F"}, {"pad": "0x01020011", "owner": 1}]}
-        self.assertEqual(riser_ids(lib.window_image(board)), [4, 7, 3])
+        self.assertEqual(riser_ids(lib.window_image(board, TWO)), [4, 7, 3])
 
     def test_neighbouring_pads_share_registers_without_clobbering(self):
         board = {"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
                  "pads": [{"pad": "0x01030016", "level": 0, "owner": 2},
                           {"pad": "0x01030017", "level": 1, "owner": 0}]}
-        image = lib.window_image(board)
+        image = lib.window_image(board, TWO)
         self.assertIsNone(read_pad(image, 0x01030016))
         self.assertEqual(read_pad(image, 0x01030017), 1)
         self.assertEqual(read_pad(image, 0x01030015), 0)
 
     def test_pads_outside_the_backed_ports_are_refused(self):
         with self.assertRaises(lib.BoardError):
-            lib.window_image({"straps": {}, "pads": [{"pad": "0x01060000", "level": 1}]})
+            lib.window_image({"straps": {}, "pads": [{"pad": "0x01060000", "level": 1}]}, TWO)
 
     def test_window_only_when_the_board_needs_more_than_zeros(self):
-        self.assertFalse(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0}}))
-        self.assertTrue(lib.window_needed({}))  # the simulator's default straps are 7, 7, 3
+        self.assertFalse(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0}}, TWO))
+        self.assertTrue(lib.window_needed({}, TWO))  # the simulator's default straps are 7, 7, 3
         self.assertTrue(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
-                                           "pads": [{"pad": 0x0102000F, "level": 0, "owner": 3}]}))
+                                           "pads": [{"pad": 0x0102000F, "level": 0, "owner": 3}]}, TWO))
         self.assertTrue(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
-                                           "qemu": {"window": True}}))
+                                           "qemu": {"window": True}}, TWO))
+
+    def test_second_platform_straps_its_own_pads(self):
+        # Left out, the upper riser is its noCard 3 and the lower its noCard 0.
+        self.assertEqual(riser_ids(lib.window_image({}, ONE), ONE), [3, 0])
+        self.assertEqual(riser_ids(lib.window_image({"straps": {"upper": 1, "lower": 2}}, ONE), ONE), [1, 2])
+        self.assertEqual(riser_ids(lib.window_image({"straps": {"upper": 1, "lower": 2}}, ONE)), [0, 0, 0])
+        self.assertFalse(lib.window_needed({"straps": {"upper": 0, "lower": 0}}, ONE))
+        with self.assertRaises(lib.BoardError):
+            lib.window_image({"straps": {"riser1": 3}}, ONE)
 
 
 class ScenarioTextTest(unittest.TestCase):
@@ -72,16 +98,69 @@ class ScenarioTextTest(unittest.TestCase):
         board = {"sockets": ["0x30001000", 0x60504000], "platformLang": None,
                  "smbios": [{"type": 9, "strings": ["A", "B"]}, {"type": "41"}],
                  "qemu": {"probes": True}}
-        self.assertEqual(lib.scenario_text(board, "s", 0x10).splitlines(), [
-            "name=s", "socket0=0x30001000", "socket1=0x60504000", "window=0x10",
-            "platformlang=-", "smbios=9:A|B", "smbios=41", "probes=1"])
+        self.assertEqual(lib.scenario_text(board, "s", 0x10, TWO).splitlines(), [
+            "name=s", "socket0=0x30001000", "socket1=0x60504000", "driver=6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D965",
+            "window=0x10", "platformlang=-", "smbios=9:A|B", "smbios=41", "probes=1"])
+
+    def test_second_platform_names_its_driver_and_its_one_socket(self):
+        self.assertEqual(lib.scenario_text({"sockets": ["0x00184000"]}, "s", None, ONE).splitlines()[:3], [
+            "name=s", "socket0=0x00184000", "driver=53EC4B36-F675-4AD3-923D-9BF91E733E7F"])
+        self.assertIn("driver=53EC4B36-F675-4AD3-923D-9BF91E733E7F", lib.report_only_text({}, "fv/s", ONE))
 
     def test_absent_platform_lang_is_the_simulator_default(self):
-        self.assertIn("platformlang=en-US", lib.scenario_text({}, "s", None))
+        self.assertIn("platformlang=en-US", lib.scenario_text({}, "s", None, TWO))
 
     def test_strings_the_harness_cannot_carry_are_refused(self):
         with self.assertRaises(lib.BoardError):
-            lib.scenario_text({"smbios": [{"type": 9, "strings": ["a|b"]}]}, "s", None)
+            lib.scenario_text({"smbios": [{"type": 9, "strings": ["a|b"]}]}, "s", None, TWO)
+
+
+class PlatformTest(unittest.TestCase):
+    def test_loaded_from_the_build_trees_summary(self):
+        build = tempfile.mkdtemp()
+        try:
+            folder = os.path.join(build, "platforms", "one-socket-riser", "host")
+            os.makedirs(folder)
+            with open(os.path.join(folder, "summary.json"), "w", encoding="utf-8") as handle:
+                json.dump(summary("one-socket-riser"), handle)
+            platform = lib.load_platform(build, lib.board_platform({"platform": "one-socket-riser"}))
+            self.assertEqual(platform.images["ffs"],
+                             os.path.join(build, "image/one-socket-riser/SlotInventoryOneSocketDxe.ffs"))
+            self.assertEqual(platform.image_name, "SlotInventoryOneSocketDxe.efi")
+            with self.assertRaisesRegex(lib.BoardError, "two-socket-riser/host/summary.json"):
+                lib.load_platform(build, lib.board_platform({}))
+        finally:
+            shutil.rmtree(build)
+        for bad in ("One Socket", 7, "../x"):
+            with self.assertRaises(lib.BoardError):
+                lib.board_platform({"platform": bad})
+
+    def test_where_the_driver_reads_includes_wiring_by_identifier(self):
+        self.assertEqual(ONE.root_ports, {(0, 1, 0), (0, 1, 2), (0, 2, 0), (0, 2, 1), (0, 2, 2), (0, 2, 4),
+                                          (0, 2, 6)})
+        self.assertEqual(ONE.bus_probes, [(0, 1, 0), (0, 0x1F, 2)])
+        self.assertEqual(TWO.fixed_bridges, {(2, 0)})
+
+    def test_topology_is_checked_where_the_platforms_driver_reads(self):
+        board = {"sockets": ["0x00184000"], "bridges": [{"bus": "0x40", "device": 2, "secondary": "0x41"}],
+                 "devices": [{"bus": "0x00", "device": "0x1F", "function": 2}]}
+        seen = ["pci bus=0x00 dev=0x1F fn=0x2", "pci bus=0x40 dev=0x02 fn=0x0 secondary=0x41",
+                "pci bus=0x40 dev=0x03 fn=0x0 secondary=0x42"]
+        report = lib.Report("\n".join([lib.BEGIN_MARKER] + seen + [lib.END_MARKER]))
+        self.assertEqual(run_qemu.check_topology(report, board, ONE), [])  # 40:03 is read by no slot
+        unlisted = lib.Report("\n".join([lib.BEGIN_MARKER] + seen + ["pci bus=0x18 dev=0x06 fn=0x0 secondary=0x19",
+                                                                      "pci bus=0x00 dev=0x01 fn=0x0", lib.END_MARKER]))
+        self.assertEqual(len(run_qemu.check_topology(unlisted, board, ONE)), 2)
+
+    def test_edk2_firmware_dispatches_only_this_boards_driver(self):
+        with self.assertRaisesRegex(RuntimeError, "one-socket-riser"):
+            run_qemu.firmware_images("/build", run_qemu.FIRMWARE_BOOTS["edk2"], ONE)
+
+    def test_a_socket_word_the_test_platform_cannot_serve_is_refused(self):
+        moved = summary("one-socket-riser")
+        moved["sockets"][0]["offset"] = 0xD0
+        with self.assertRaisesRegex(lib.BoardError, "offset 0xD0"):
+            lib.Platform(moved, "/build")
 
 
 def record(record_type, handle, formatted, strings):
@@ -142,7 +221,7 @@ class DumpTest(unittest.TestCase):
         self.assertEqual(lib.field_int(report.first("image", label="driver"), "ticks"), 5)
 
 
-def package_list(guid=lib.DRIVER_FILE_GUID, strings=lib.DRIVER_STRINGS):
+def package_list(guid=TWO.file_guid, strings=TWO.strings):
     blocks = b"".join(b"\x14" + text.encode("utf-16-le") + b"\0\0" for text in strings) + b"\0"
     header = struct.pack("<II", 52, 52) + bytes(32) + struct.pack("<H", 1) + b"en-US\0"
     body = header + blocks
@@ -153,20 +232,22 @@ def package_list(guid=lib.DRIVER_FILE_GUID, strings=lib.DRIVER_STRINGS):
 
 
 class PackageListTest(unittest.TestCase):
-    def test_driver_package_list_passes(self):
-        data = package_list()
-        self.assertEqual(len(data), lib.PACKAGE_LIST_LENGTH)
-        self.assertEqual(lib.check_package_list(data), [])
+    def test_each_platforms_package_list_passes(self):
+        for platform in (TWO, ONE):
+            data = package_list(platform.file_guid, platform.strings)
+            self.assertEqual(len(data), platform.package_list_length)
+            self.assertEqual(lib.check_package_list(data, platform), [])
 
     def test_wrong_guid_or_strings_fail(self):
         self.assertEqual(len(lib.check_package_list(
-            package_list(guid="00000000-0000-0000-0000-000000000000"))), 1)
-        problems = lib.check_package_list(package_list(strings=lib.DRIVER_STRINGS[:-1]))
+            package_list(guid="00000000-0000-0000-0000-000000000000"), TWO)), 1)
+        problems = lib.check_package_list(package_list(strings=TWO.strings[:-1]), TWO)
         self.assertTrue(any("string package" in problem for problem in problems))
+        self.assertEqual(len(lib.check_package_list(package_list(), ONE)), 3)
 
 
 class FirmwareBootTest(unittest.TestCase):
-    FV_LINE = ("origin kind=firmware-file file=" + lib.DRIVER_FILE_GUID + " fv2=0x1 "
+    FV_LINE = ("origin kind=firmware-file file=" + TWO.file_guid + " fv2=0x1 "
                "volume=7CB8BDC9-F8EB-4F34-AAEA-3EE4AF6516A1")
 
     def harness(self, *lines):
@@ -184,14 +265,15 @@ class FirmwareBootTest(unittest.TestCase):
                          "name=opt/slotinv/scenario,file=/b,,c/s.txt")
 
     def test_origin_must_be_one_firmware_file_of_ours_on_a_volume(self):
-        self.assertEqual(lib.check_origin(self.harness(self.FV_LINE), "fv"), [])
-        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE.replace("fv2=0x1", "fv2=0x0")), "fv"))
-        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE, self.FV_LINE), "fv"))
+        self.assertEqual(lib.check_origin(self.harness(self.FV_LINE), "fv", TWO), [])
+        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE), "fv", ONE))
+        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE.replace("fv2=0x1", "fv2=0x0")), "fv", TWO))
+        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE, self.FV_LINE), "fv", TWO))
         shell = "origin kind=file-path path=\\DRIVER.EFI fs=0x1"
-        self.assertTrue(lib.check_origin(self.harness(shell), "fv"))
-        self.assertEqual(lib.check_origin(self.harness(shell), "shell"), [])
-        self.assertTrue(lib.check_origin(self.harness(shell, self.FV_LINE), "shell"))
-        self.assertTrue(lib.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell"))
+        self.assertTrue(lib.check_origin(self.harness(shell), "fv", TWO))
+        self.assertEqual(lib.check_origin(self.harness(shell), "shell", TWO), [])
+        self.assertTrue(lib.check_origin(self.harness(shell, self.FV_LINE), "shell", TWO))
+        self.assertTrue(lib.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell", TWO))
 
     def test_earlier_records_counted_from_board_and_qemu(self):
         board = {"smbios": [{"type": 9}, {"type": "41"}, {"type": 1}],
@@ -220,8 +302,8 @@ class FirmwareBootTest(unittest.TestCase):
 
     def test_package_list_named_by_another_guid(self):
         other = "0044005C-0052-0049-5600-450052002E00"
-        self.assertEqual(lib.check_package_list(package_list(guid=other), other), [])
-        self.assertEqual(len(lib.check_package_list(package_list(), other)), 1)
+        self.assertEqual(lib.check_package_list(package_list(guid=other), TWO, other), [])
+        self.assertEqual(len(lib.check_package_list(package_list(), TWO, other)), 1)
 
 
 class DebugLogTest(unittest.TestCase):
@@ -230,7 +312,7 @@ class DebugLogTest(unittest.TestCase):
                 "Loading driver at 0x0000D550000 EntryPoint=0x0000D551AF5 SmbiosPlatformDxe.efi",
                 "SmbiosAdd: Smbios type 1 with size 0x4B is added to 32-bit table"]
     ENUMERATED = [f"InstallProtocolInterface: {lib.PCI_ENUMERATION_COMPLETE_GUID} 0"]
-    DRIVER = [f"Loading driver {lib.DRIVER_FILE_GUID}",
+    DRIVER = [f"Loading driver {TWO.file_guid}",
               "None of Tcg2Protocol/CcMeasurementProtocol is installed.",
               "InstallProtocolInterface: 5B1B31A1-9562-11D2-8E3F-00A0C969723B C78BEA0",
               "Loading driver at 0x0000C763000 EntryPoint=0x0000C764000 SlotInventoryDxe.efi",
@@ -238,11 +320,14 @@ class DebugLogTest(unittest.TestCase):
     UNALIGNED = ["!!!!!!!!  Image Section Alignment(0x40) does not match Required Alignment (0x1000)  !!!!!!!!",
                  "ProtectUefiImage failed to create image properties record"]
 
-    def problems(self, *parts, serial="", protected=False):
-        return lib.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv", protected)
+    def problems(self, *parts, serial="", protected=False, platform=TWO):
+        return lib.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv", platform,
+                                   protected)
 
     def test_driver_after_enumeration_and_the_smbios_producer_passes(self):
         self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER), [])
+        # Another platform's driver is not this one.
+        self.assertEqual(len(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, platform=ONE)), 2)
 
     def test_order_status_and_faults_are_read_from_the_log(self):
         self.assertTrue(self.problems(self.PRODUCER, self.DRIVER, self.ENUMERATED))
@@ -268,7 +353,8 @@ class DebugLogTest(unittest.TestCase):
                  "Loading driver at 0x0000C700000 EntryPoint=0x0000C701000 SlotInventoryTestPlatform.efi"]
         self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, later, self.UNALIGNED,
                                        protected=True), [])
-        self.assertEqual(lib.driver_load_address("\n".join(self.DRIVER + later)), 0xC763000)
+        self.assertEqual(lib.driver_load_address("\n".join(self.DRIVER + later), TWO), 0xC763000)
+        self.assertIsNone(lib.driver_load_address("\n".join(self.DRIVER + later), ONE))
 
     def test_exception_dump_names_type_address_and_image(self):
         dump = ("!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"

@@ -26,7 +26,10 @@ std::string Area(const EarlierRecord &record) {
 TEST(HarnessScenario, ReadsEveryKey) {
   Scenario s = Parse(
       "# comment\r\nname=cards\r\nsocket0=0x30001000\r\nsocket1=1615872000\r\nwindow=0x10\r\n"
-      "platformlang=fr-FR\r\nsmbios=9:Slot A|Slot B\r\nsmbios=41\r\nprobes=1\r\nreport=1\r\nfuture=ignored");
+      "platformlang=fr-FR\r\nsmbios=9:Slot A|Slot B\r\nsmbios=41\r\nprobes=1\r\nreport=1\r\nfuture=ignored\r\n"
+      "driver=53ec4b36-F675-4AD3-923D-9BF91E733E7F");
+  constexpr EFI_GUID secondPlatform = {
+      0x53EC4B36, 0xF675, 0x4AD3, {0x92, 0x3D, 0x9B, 0xF9, 0x1E, 0x73, 0x3E, 0x7F}};
   EXPECT_STREQ(s.Name, "cards");
   EXPECT_EQ(s.SocketWord[0], 0x30001000u);
   EXPECT_EQ(s.SocketWord[1], 0x60504000u);
@@ -41,6 +44,7 @@ TEST(HarnessScenario, ReadsEveryKey) {
   EXPECT_EQ(Area(s.Records[1]), std::string("\0\0", 2));
   EXPECT_TRUE(s.Probes);
   EXPECT_TRUE(s.ReportOnly);
+  EXPECT_TRUE(GuidsEqual(s.DriverFileGuid, secondPlatform));
   EXPECT_EQ(s.RejectedLines, 0u);
 }
 
@@ -49,6 +53,7 @@ TEST(HarnessScenario, DefaultsWithoutKeys) {
   EXPECT_FALSE(s.HasWindow);
   EXPECT_EQ(s.Language, LanguageAction::Keep);
   EXPECT_EQ(s.RecordCount, 0u);
+  EXPECT_TRUE(GuidsEqual(s.DriverFileGuid, SLOT_INVENTORY_DRIVER_FILE_GUID));
   EXPECT_EQ(Parse("platformlang=-\n").Language, LanguageAction::Delete);
 }
 
@@ -57,11 +62,17 @@ TEST(HarnessScenario, RejectsValuesItCannotHold) {
   std::string longString = "smbios=9:" + std::string(SCENARIO_TEXT_LIMIT + 1, 's');
   const char *bad[] = {"socket0=0x100000000", "socket0=12z", "socket1=0x", "window=32",
                        "smbios=256", "smbios=9:", "smbios=9:a||b", "smbios=9:a|",
-                       "platformlang=", "no equals sign"};
+                       "platformlang=", "no equals sign",
+                       "driver=53EC4B36-F675-4AD3-923D-9BF91E733E7",
+                       "driver=53EC4B36-F675-4AD3-923D-9BF91E733E7FF",
+                       "driver=53EC4B36F-675-4AD3-923D-9BF91E733E7F",
+                       "driver=53EC4B36-F675-4AD3-923D-9BF91E733E7G",
+                       "driver=0x3EC4B36-F675-4AD3-923D-9BF91E733E7F"};
   for (const char *line : bad) {
     Scenario s = Parse(line);
     EXPECT_EQ(s.RejectedLines, 1u) << line;
     EXPECT_EQ(s.RecordCount, 0u) << line;
+    EXPECT_TRUE(GuidsEqual(s.DriverFileGuid, SLOT_INVENTORY_DRIVER_FILE_GUID)) << line;
   }
   EXPECT_EQ(Parse(longName).RejectedLines, 1u);
   EXPECT_EQ(Parse(longString).RejectedLines, 1u);

@@ -61,6 +61,56 @@ bool CopyText(Span Text, CHAR8 *Field, UINTN FieldSize) {
   return true;
 }
 
+// Count hex digits of Text from At, nothing else, as a number.
+bool HexDigits(Span Text, UINTN At, UINTN Count, UINT64 *Value) {
+  UINT64 result = 0;
+  for (UINTN i = At; i < At + Count; i++) {
+    CHAR8 c = Text.Data[i];
+    UINT64 digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<UINT64>(c - '0');
+    } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+      digit = static_cast<UINT64>((c | 0x20) - 'a' + 10);
+    } else {
+      return false;
+    }
+    result = result << 4 | digit;
+  }
+  *Value = result;
+  return true;
+}
+
+// A GUID's text, 8-4-4-4-12 hex digits, and where its dashes stand.
+constexpr UINTN GUID_TEXT_LENGTH = 36;
+constexpr UINTN GUID_DASHES[] = {8, 13, 18, 23};
+
+// The GUID's text as it is printed: Data1-Data2-Data3-Data4[0..1]-Data4[2..7].
+bool ParseGuid(Span Value, EFI_GUID *Guid) {
+  if (Value.Length != GUID_TEXT_LENGTH) {
+    return false;
+  }
+  for (UINTN dash : GUID_DASHES) {
+    if (Value.Data[dash] != '-') {
+      return false;
+    }
+  }
+  UINT64 data1, data2, data3, clock, node;
+  if (!HexDigits(Value, 0, 8, &data1) || !HexDigits(Value, 9, 4, &data2) ||
+      !HexDigits(Value, 14, 4, &data3) || !HexDigits(Value, 19, 4, &clock) ||
+      !HexDigits(Value, 24, 12, &node)) {
+    return false;
+  }
+  Guid->Data1 = static_cast<UINT32>(data1);
+  Guid->Data2 = static_cast<UINT16>(data2);
+  Guid->Data3 = static_cast<UINT16>(data3);
+  Guid->Data4[0] = static_cast<UINT8>(clock >> 8);
+  Guid->Data4[1] = static_cast<UINT8>(clock);
+  for (UINTN i = 0; i < 6; i++) {
+    Guid->Data4[2 + i] = static_cast<UINT8>(node >> (8 * (5 - i)));
+  }
+  return true;
+}
+
 bool ParseWord(Span Value, UINT32 *Word) {
   UINT64 number;
   if (!ParseNumber(Value, &number) || number > 0xFFFFFFFFULL) {
@@ -158,6 +208,9 @@ bool ApplyLine(Span Key, Span Value, Scenario *Out) {
   if (SpanEquals(Key, "probes")) {
     Out->Probes = SpanEquals(Value, "1");
     return true;
+  }
+  if (SpanEquals(Key, "driver")) {
+    return ParseGuid(Value, &Out->DriverFileGuid);
   }
   if (SpanEquals(Key, "report")) {
     Out->ReportOnly = SpanEquals(Value, "1");

@@ -12,11 +12,16 @@
 //   probes=1                 after the dump, probe the SMBIOS protocol itself
 //   report=1                 the harness only reports: the platform driver set
 //                            the machine up and the firmware ran the driver
+//   driver=<GUID>            the driver's file GUID (8-4-4-4-12 hex digits): the
+//                            name the harness loads it under, finds it by among
+//                            the loaded images and reads its package list by;
+//                            absent: this board's driver
 //
 // Numbers are decimal or 0x-prefixed hex. '#' starts a comment line; unknown
 // keys are ignored so older harnesses read newer files.
 #pragma once
 
+#include "include/guids.h"
 #include "include/uefi_base.h"
 
 inline constexpr UINTN SCENARIO_TEXT_LIMIT = 64;
@@ -42,8 +47,9 @@ struct Scenario {
   EarlierRecord Records[SCENARIO_RECORD_LIMIT];
   bool Probes;
   bool ReportOnly;
+  EFI_GUID DriverFileGuid = SLOT_INVENTORY_DRIVER_FILE_GUID;
   UINTN RejectedLines;  // lines whose value could not be read
 };
 
-// Parses Length bytes of scenario text into a zero-filled Scenario.
+// Parses Length bytes of scenario text into a value-initialised Scenario ({}).
 void ParseScenario(const CHAR8 *Text, UINTN Length, Scenario *Out);

@@ -34,19 +34,20 @@ EFI_STATUS LoadScenario(const FirmwareContext &Context, Scenario *Plan) {
   return status;
 }
 
-// Loads the drivers itself, after setting the platform up as the board would.
+// Loads the drivers itself, after setting the platform up as the board would;
+// the driver under the file GUID its scenario names.
 void RunDriversHere(const FirmwareContext &Context, const Scenario &Plan) {
   SetUpTestPlatform(Context, Plan);
   RunFloorImage(Context);
   RunDriverImage(Context, "empty", u"\\EMPTY.EFI", EMPTY_DRIVER_FILE_GUID);
-  RunDriverImage(Context, "driver", u"\\DRIVER.EFI", SLOT_INVENTORY_DRIVER_FILE_GUID);
-  ReportPackageLists(Context, SLOT_INVENTORY_DRIVER_FILE_GUID);
+  RunDriverImage(Context, "driver", u"\\DRIVER.EFI", Plan.DriverFileGuid);
+  ReportPackageLists(Context, Plan.DriverFileGuid);
 }
 
 // The firmware set the platform up and ran the driver: only show where from.
-void ReportFirmwareRun(const FirmwareContext &Context) {
+void ReportFirmwareRun(const FirmwareContext &Context, const Scenario &Plan) {
   ReportPlatformLang(Context);
-  ReportDriverOrigins(Context, SLOT_INVENTORY_DRIVER_FILE_GUID, SHELL_DRIVER_FILE);
+  ReportDriverOrigins(Context, Plan.DriverFileGuid, SHELL_DRIVER_FILE);
 }
 
 void RunScenario(const FirmwareContext &Context) {
@@ -57,7 +58,7 @@ void RunScenario(const FirmwareContext &Context) {
   PutNewLine();
   ReportScenario(plan);
   if (plan.ReportOnly) {
-    ReportFirmwareRun(Context);
+    ReportFirmwareRun(Context, plan);
   } else {
     RunDriversHere(Context, plan);
   }
