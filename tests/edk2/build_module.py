@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Builds SlotInventoryDxe from source with EDK2's own build (GCC5, X64,
-RELEASE) and checks the result: a PE32+ boot-service driver without global
+"""Builds SlotInventoryDxe from source with EDK2's own build (X64, RELEASE),
+with each tool chain the INF serves (GCC5, and CLANGDWARF with Debian's
+clang and lld), and checks each result: a PE32+ boot-service driver without global
 constructors (EDK2 runs none), its sections page-aligned (the INF asks for
 it, for firmware that protects images), its depex the same bytes as
 tools/firmware/make_depex.py makes of platform/SlotInventoryDxe.depex, and
@@ -25,7 +26,10 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from edk2_workspace import build_environment, inf_defines, link_package, make_conf  # noqa: E402
 
-TARGET, TOOLCHAIN, ARCH = "RELEASE", "GCC5", "X64"
+TARGET, ARCH = "RELEASE", "X64"
+TOOLCHAINS = ("GCC5", "CLANGDWARF")
+# Where CLANGDWARF finds clang, llvm-ar and lld: Debian's own.
+CLANG_BIN = "/usr/bin/"
 PACKAGE = "SlotInventoryPkg"
 MODULE = "SlotInventoryDxe"
 PAGE = 0x1000
@@ -74,22 +78,54 @@ def elf_sections(path):
     return sections
 
 
-def build(edk2, source, workspace):
+def build(edk2, source, workspace, toolchain):
     make_conf(edk2, workspace)
     link_package(workspace, PACKAGE, source.resolve())
     env = build_environment(edk2, workspace)
+    env.setdefault("CLANG_BIN", CLANG_BIN)
     command = ["build", "-p", f"{PACKAGE}/{PACKAGE}.dsc", "-m", f"{PACKAGE}/{MODULE}.inf",
-               "-a", ARCH, "-t", TOOLCHAIN, "-b", TARGET, "-n", "2"]
+               "-a", ARCH, "-t", toolchain, "-b", TARGET, "-n", "2"]
     started = time.monotonic()
     result = subprocess.run(command, cwd=workspace, env=env, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)
     elapsed = time.monotonic() - started
-    log = workspace / "build.log"
+    log = workspace / f"build-{toolchain}.log"
     log.write_text(result.stdout)
     if result.returncode != 0:
         tail = "\n".join(result.stdout.splitlines()[-40:])
         fail(f"EDK2's build failed (whole log in {log}):\n{tail}")
     return elapsed
+
+
+def check_build(workspace, toolchain, elapsed, depex_bytes, check_pe_image, pe_image):
+    """The module one tool chain built: its image and depex, and no constructors."""
+    products = workspace / "Build" / PACKAGE / f"{TARGET}_{toolchain}" / ARCH
+    image = products / f"{MODULE}.efi"
+    depex = products / PACKAGE / MODULE / "OUTPUT" / f"{MODULE}.depex"
+    for path in (image, depex):
+        if not path.is_file():
+            fail(f"the build left no {path}")
+    # EDK2 runs no constructors: a global one would silently never run.
+    linked = products / PACKAGE / MODULE / "DEBUG" / f"{MODULE}.dll"
+    constructors = [name for name, size in elf_sections(linked).items()
+                    if size and name.startswith((".init_array", ".ctors", ".preinit_array"))]
+    if constructors:
+        fail(f"{linked} has global constructors ({', '.join(constructors)}), which EDK2 never runs")
+    # Image protection refuses an image whose sections share pages.
+    alignment = pe_image.read_image(str(image)).section_alignment
+    if alignment != PAGE:
+        fail(f"{image} has SectionAlignment {alignment:#x}, not {PAGE:#x}: "
+             "the INF's DLINK_FLAGS did not reach the link")
+    # GenFw names the image by an NB10 record with its build path and marks no NX compatibility.
+    problems = check_pe_image.check(str(image), "efi_boot_service_driver", our_build=False)
+    if problems:
+        fail(f"{image}: " + "; ".join(problems))
+    theirs = depex.read_bytes()
+    if depex_bytes != theirs:
+        fail(f"the INF's [Depex] compiles to {theirs.hex()} in EDK2 ({toolchain}), "
+             f"platform/{MODULE}.depex to {depex_bytes.hex()}")
+    print(f"{MODULE}.efi built by EDK2 ({toolchain} {TARGET} {ARCH}) in {elapsed:.1f} s: "
+          f"{image.stat().st_size} bytes, PE32+ boot-service driver, sections page-aligned")
 
 
 def main():
@@ -124,43 +160,15 @@ def main():
     workspace = out / "edk2-module"
     # From scratch each time, so no object left from an earlier run hides a failure.
     shutil.rmtree(workspace / "Build", ignore_errors=True)
-    elapsed = build(edk2, source, workspace)
-
-    products = workspace / "Build" / PACKAGE / f"{TARGET}_{TOOLCHAIN}" / ARCH
-    image = products / f"{MODULE}.efi"
-    depex = products / PACKAGE / MODULE / "OUTPUT" / f"{MODULE}.depex"
-    for path in (image, depex):
-        if not path.is_file():
-            fail(f"the build left no {path}")
-    # EDK2 runs no constructors: a global one would silently never run.
-    linked = products / PACKAGE / MODULE / "DEBUG" / f"{MODULE}.dll"
-    constructors = [name for name, size in elf_sections(linked).items()
-                    if size and name.startswith((".init_array", ".ctors", ".preinit_array"))]
-    if constructors:
-        fail(f"{linked} has global constructors ({', '.join(constructors)}), which EDK2 never runs")
-    # Image protection refuses an image whose sections share pages.
-    alignment = pe_image.read_image(str(image)).section_alignment
-    if alignment != PAGE:
-        fail(f"{image} has SectionAlignment {alignment:#x}, not {PAGE:#x}: "
-             "the INF's DLINK_FLAGS did not reach the link")
-    # GenFw names the image by an NB10 record with its build path and marks no NX compatibility.
-    problems = check_pe_image.check(str(image), "efi_boot_service_driver", our_build=False)
-    if problems:
-        fail(f"{image}: " + "; ".join(problems))
-
     depex_source = source / "platform" / f"{MODULE}.depex"
     try:
         ours = make_depex.compile_depex(depex_source.read_text(), str(depex_source))
     except pi_firmware.FirmwareError as error:
         fail(str(error))
-    theirs = depex.read_bytes()
-    if ours != theirs:
-        fail(f"the INF's [Depex] compiles to {theirs.hex()} in EDK2, "
-             f"platform/{MODULE}.depex to {ours.hex()}")
-
-    print(f"{MODULE}.efi built by EDK2 ({TOOLCHAIN} {TARGET} {ARCH}) in {elapsed:.1f} s: "
-          f"{image.stat().st_size} bytes, PE32+ boot-service driver, sections page-aligned")
-    print(f"depex: {len(theirs)} bytes, EDK2's and make_depex.py's the same")
+    for toolchain in TOOLCHAINS:
+        check_build(workspace, toolchain, build(edk2, source, workspace, toolchain), ours,
+                    check_pe_image, pe_image)
+    print(f"depex: {len(ours)} bytes, EDK2's and make_depex.py's the same")
     return 0
 
 
