@@ -1,7 +1,5 @@
 // Board files: JSON, numbers as JSON numbers or "0x" strings.
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 #include "include/smbios_records.h"
 #include "sim/board.h"
@@ -189,25 +187,13 @@ bool ParseBoard(const std::string &text, Board &board, std::string &error) {
 }
 
 bool LoadBoardFile(const std::string &path, Board &board, std::string &error) {
-  std::ifstream file(path);
-  if (!file) {
-    error = path + ": cannot be read";
-    return false;
-  }
-  std::stringstream text;
-  text << file.rdbuf();
-  if (!ParseBoard(text.str(), board, error)) {
-    error = path + ": " + error;
-    return false;
-  }
-  return true;
+  return json_fields::LoadFile(path, board, error, ParseBoard);
 }
 
 std::string BoardFilePlatform(const std::string &path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  json document = json::parse(text.str(), nullptr, false);
+  std::string text;
+  ReadWholeFile(path, text);
+  json document = json::parse(text, nullptr, false);
   if (!document.is_object() || !document.contains("platform") || !document["platform"].is_string()) {
     return "";
   }

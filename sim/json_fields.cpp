@@ -1,8 +1,18 @@
 #include "sim/json_fields.h"
 
+#include <fstream>
 #include <sstream>
 
 namespace sim::json_fields {
+
+bool ReadWholeFile(const std::string &path, std::string &text) {
+  std::ifstream file(path);
+  if (!file) return false;
+  std::stringstream contents;
+  contents << file.rdbuf();
+  text = contents.str();
+  return true;
+}
 
 void Fail(const std::string &field, const std::string &problem) {
   throw FieldError{field + ": " + problem};

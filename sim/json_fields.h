@@ -32,11 +32,32 @@ void RequireArray(const json &value, const std::string &field);
 void RejectUnknownKeys(const json &object, const std::string &field,
                        std::initializer_list<const char *> known);
 
+// False when the file cannot be opened.
+bool ReadWholeFile(const std::string &path, std::string &text);
+
 // "name[index]", and a key appended to a field as a message shows it.
 std::string Indexed(const std::string &name, size_t index);
 std::string Keyed(const std::string &field, const std::string &key);
 
 // TEXT parsed, or a FieldError "not valid JSON: ...".
 json Parse(const std::string &text);
+
+// Reads the file at PATH whole and hands it to PARSE (text, result, error);
+// every message then starts with the path, "PATH: cannot be read" when the
+// file cannot be.
+template <typename Result>
+bool LoadFile(const std::string &path, Result &result, std::string &error,
+              bool (*parse)(const std::string &, Result &, std::string &)) {
+  std::string text;
+  if (!ReadWholeFile(path, text)) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  if (!parse(text, result, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
 
 }  // namespace sim::json_fields

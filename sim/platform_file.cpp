@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "sim/json_fields.h"
 #include "sim/platform.h"
@@ -332,18 +330,7 @@ bool ParsePlatform(const std::string &text, Platform &platform, std::string &err
 }
 
 bool LoadPlatformFile(const std::string &path, Platform &platform, std::string &error) {
-  std::ifstream file(path);
-  if (!file) {
-    error = path + ": cannot be read";
-    return false;
-  }
-  std::stringstream text;
-  text << file.rdbuf();
-  if (!ParsePlatform(text.str(), platform, error)) {
-    error = path + ": " + error;
-    return false;
-  }
-  return true;
+  return json_fields::LoadFile(path, platform, error, ParsePlatform);
 }
 
 bool SameDescription(const std::string &first, const std::string &second) {

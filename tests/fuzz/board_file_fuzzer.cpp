@@ -11,6 +11,7 @@
 
 #include "sim/board.h"
 #include "sim/smbios_table.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -18,20 +19,8 @@ namespace {
 const char *const kProblems[] = {"is missing", "must ", "unknown field", "a string number must",
                                  "counts allocations from 1", "\""};
 
-bool NamesTheField(const std::string &error) {
-  if (error.rfind("not valid JSON: ", 0) == 0) return true;
-  for (size_t colon = error.find(": "); colon != std::string::npos; colon = error.find(": ", colon + 1)) {
-    if (colon == 0) continue;
-    for (const char *problem : kProblems) {
-      if (error.compare(colon + 2, std::string(problem).size(), problem) == 0) return true;
-    }
-  }
-  return false;
-}
-
 [[noreturn]] void Finding(const char *what, const std::string &detail) {
-  std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
-  std::abort();
+  fuzz::Finding(std::string(what) + ": " + detail);
 }
 
 }  // namespace
@@ -41,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string error;
   bool loaded = sim::ParseBoard(std::string(reinterpret_cast<const char *>(data), size), board, error);
   if (loaded != error.empty()) Finding("outcome and message disagree", error);
-  if (!loaded && !NamesTheField(error)) Finding("message names no field", error);
+  if (!loaded && !fuzz::NamesTheField(error, kProblems)) Finding("message names no field", error);
   for (const sim::EarlierRecord &record : board.smbios) {
     std::vector<uint8_t> bytes = sim::EarlierRecordBytes(record);
     if (sim::MeasureRecord(bytes.data(), bytes.size()) != bytes.size()) {

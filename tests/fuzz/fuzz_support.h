@@ -65,6 +65,20 @@ inline sim::Firmware &ProcessFirmware() {
 
 namespace fuzz {
 
+// True when a reader's message names a field: some "FIELD: " is followed by
+// one of the reader's own problems (or the text is not JSON at all).
+template <size_t Count>
+bool NamesTheField(const std::string &error, const char *const (&problems)[Count]) {
+  if (error.rfind("not valid JSON: ", 0) == 0) return true;
+  for (size_t colon = error.find(": "); colon != std::string::npos; colon = error.find(": ", colon + 1)) {
+    if (colon == 0) continue;
+    for (const char *problem : problems) {
+      if (error.compare(colon + 2, std::string(problem).size(), problem) == 0) return true;
+    }
+  }
+  return false;
+}
+
 inline std::string HexBytes(const uint8_t *bytes, size_t count) {
   std::string text;
   char pair[4];

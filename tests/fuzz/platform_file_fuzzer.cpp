@@ -11,6 +11,7 @@
 #include <string>
 
 #include "sim/platform.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -19,20 +20,8 @@ const char *const kProblems[] = {"is missing", "must ", "unknown field", "a stri
                                  "is not an identifier", "there is no socket", "socket ", "two riser",
                                  "only a riser card", "\""};
 
-bool NamesTheField(const std::string &error) {
-  if (error.rfind("not valid JSON: ", 0) == 0) return true;
-  for (size_t colon = error.find(": "); colon != std::string::npos; colon = error.find(": ", colon + 1)) {
-    if (colon == 0) continue;
-    for (const char *problem : kProblems) {
-      if (error.compare(colon + 2, std::string(problem).size(), problem) == 0) return true;
-    }
-  }
-  return false;
-}
-
 [[noreturn]] void Finding(const char *what, const std::string &detail) {
-  std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
-  std::abort();
+  fuzz::Finding(std::string(what) + ": " + detail);
 }
 
 void CheckSlots(const sim::Platform &platform, const std::vector<sim::PlatformSlot> &slots) {
@@ -50,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool loaded = sim::ParsePlatform(text, platform, error);
   if (loaded != error.empty()) Finding("outcome and message disagree", error);
   if (!loaded) {
-    if (!NamesTheField(error)) Finding("message names no field", error);
+    if (!fuzz::NamesTheField(error, kProblems)) Finding("message names no field", error);
     return 0;
   }
   if (platform.sockets.empty() || platform.sockets.size() > sim::kMaxSockets) Finding("socket count", text);
