@@ -758,7 +758,8 @@ def main():
     parser.add_argument("--kind", action="append", choices=lib.BOOT_KINDS,
                         help="run only boots of this kind (repeatable; default: every kind a scenario lists)")
     parser.add_argument("--controls", action="store_true",
-                        help="also boot the fault controls on the DEBUG firmware (edk2-debug/control/ lines)")
+                        help="also boot the fault controls on the DEBUG firmwares (edk2-debug/control/ and "
+                             "edk2-strict/control/ lines; with --kind, those of the shell kinds named)")
     parser.add_argument("--verbose", "-v", action="store_true")
     args = parser.parse_args()
 
@@ -794,7 +795,9 @@ def main():
             name, problems, _ = run_scenario(path, build, images, nic, args.verbose, kind)
             failed += report_line(name, problems)
     if args.controls:
-        for control in FAULT_CONTROLS:
+        for control, plan in FAULT_CONTROLS.items():
+            if args.kind and plan.firmware not in args.kind:
+                continue
             name, problems, caught = run_fault_control(control, images, args.verbose)
             failed += report_line(name, problems, f"PASS: caught: {caught}")
     return 1 if failed else 0
