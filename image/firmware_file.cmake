@@ -40,6 +40,26 @@ function(add_firmware_file name)
   add_dependencies(${name}_ffs ${name}_efi)
 endfunction()
 
+# add_driver_module(NAME INF inf GUID guid VERSION text TEST test SOURCES ...)
+# builds a platform's inventory driver as a platform takes it, in this
+# directory: NAME.efi and NAME.debug from the driver's SOURCES with the image's
+# runtime support and sideband seam, its firmware file with the driver's
+# depex, the binary INF beside them, and the image check TEST, under the
+# flash budget.
+function(add_driver_module name)
+  cmake_parse_arguments(PARSE_ARGV 1 MODULE "" "INF;GUID;VERSION;TEST" "SOURCES")
+  add_efi_image(${name} efi_boot_service_driver DriverEntry ${MODULE_SOURCES}
+                ${CMAKE_SOURCE_DIR}/image/image_support.cpp ${CMAKE_SOURCE_DIR}/image/sideband_mmio.cpp)
+  add_firmware_file(${name} GUID ${MODULE_GUID} DEPEX ${CMAKE_SOURCE_DIR}/platform/SlotInventoryDxe.depex
+                    UI ${name} VERSION ${MODULE_VERSION})
+  configure_file(${MODULE_INF} ${CMAKE_CURRENT_BINARY_DIR}/${name}.inf COPYONLY)
+  add_test(NAME ${MODULE_TEST}
+           COMMAND python3 ${CMAKE_SOURCE_DIR}/image/check_pe_image.py
+                   ${CMAKE_CURRENT_BINARY_DIR}/${name}.efi efi_boot_service_driver
+                   --symbols ${CMAKE_CURRENT_BINARY_DIR}/${name}.debug
+                   --max-compressed-size ${EFI_DRIVER_COMPRESSED_LIMIT})
+endfunction()
+
 # inf_define(INF KEY VAR) reads KEY's value from an INF's [Defines].
 function(inf_define inf key var)
   file(STRINGS ${inf} lines REGEX "^[ \t]*${key}[ \t]*=")

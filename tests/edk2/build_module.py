@@ -54,9 +54,12 @@ def inf_sources(path):
 
 def driver_sources(source):
     """What our own build compiles into the image: the .cpp files of the
-    folders CMakeLists.txt names in DRIVER_DIRS, and the image's own two."""
+    folders CMakeLists.txt names in DRIVER_DIRS, the default platform's
+    generated tables (checked in for this module), and the image's own two."""
     cmake = (source / "CMakeLists.txt").read_text()
     folders = re.search(r"set\(DRIVER_DIRS ([^)]*)\)", cmake).group(1).split()
+    platform = re.search(r"set\(DEFAULT_PLATFORM (\S+)\)", cmake).group(1)
+    folders.append(f"platforms/{platform}/generated")
     files = [path.relative_to(source).as_posix()
              for folder in folders for path in (source / folder).glob("*.cpp")]
     return sorted(files) + ["image/image_support.cpp", "image/sideband_mmio.cpp"]
