@@ -13,7 +13,8 @@ import stat
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e_lib as lib  # noqa: E402
+import serial_report  # noqa: E402
+import smbios_dump  # noqa: E402
 
 BEGIN_MARKER = "=== SLOTINV GUEST BEGIN ==="
 END_MARKER = "=== SLOTINV GUEST END ==="
@@ -83,7 +84,7 @@ class GuestReport:
         self.missing = []
         self.functions = []
         self.labels = {}  # address -> (index, acpi_index, label); "-" where absent
-        self.started, self.finished, body = lib.marked_text(text, BEGIN_MARKER, END_MARKER)
+        self.started, self.finished, body = serial_report.marked_text(text, BEGIN_MARKER, END_MARKER)
         current = None
         for raw in body.splitlines():
             line = raw.strip("\r\n")
@@ -107,7 +108,7 @@ class GuestReport:
         table = self.files.get("DMI")
         if not point or table is None:
             return None
-        return lib.dump_bin(point, table)
+        return smbios_dump.dump_bin(point, table)
 
 
 def pci_address(bus, devfn, segment=0):

@@ -20,7 +20,11 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e_lib as lib  # noqa: E402
+import board as boards  # noqa: E402
+import checks  # noqa: E402
+import machine  # noqa: E402
+import serial_report  # noqa: E402
+import smbios_dump  # noqa: E402
 import run_qemu  # noqa: E402
 
 SLOTS = 9
@@ -62,7 +66,7 @@ def simulated_calls(trace):
 
 def simulated_records(images, board_path, work):
     try:
-        return run_qemu.simulator_records(images.boardsim, board_path, work)
+        return checks.simulator_records(images.boardsim, board_path, work)
     except RuntimeError as error:
         raise SystemExit(f"ERROR: {error} on {board_path}") from None
 
@@ -82,24 +86,26 @@ def boot_log(build, scenario):
     names = sorted(entry for entry in os.listdir(run_qemu.SCENARIO_DIR) if entry.endswith(".json"))
     # By default the first scenario of the product's board.
     chosen = f"{scenario}.json" if scenario else next(
-        name for name in names if lib.board_platform(lib.load_board(os.path.join(run_qemu.SCENARIO_DIR, name)))
-        == lib.DEFAULT_PLATFORM)
-    path = os.path.join(run_qemu.SCENARIO_DIR, chosen)
-    board = lib.load_board(path)
+        name for name in names if boards.board_platform(boards.load_board(os.path.join(run_qemu.SCENARIO_DIR, name)))
+        == boards.DEFAULT_PLATFORM)
     work = os.path.join(build, "e2e", "report")
     os.makedirs(work, exist_ok=True)
+    path = os.path.join(run_qemu.SCENARIO_DIR, chosen)
+    platform = boards.load_platform(build, boards.board_platform(boards.load_board(path)))
+    board, path = machine.scenario_board(path, platform, work)
     expected = simulated_records(images, path, work)
     with open(images.floor, "rb") as handle:
-        extra = {"FLOOR.EFI": handle.read(), "FLOOR.BIN": floor_file(expected)}
+        extra = {"FLOOR.EFI": handle.read(), "FLOOR.BIN": floor_file(expected),
+                 "FLOOR.HII": smbios_dump.package_list_bytes(platform)}
     print(f"boot: scenario {os.path.splitext(chosen)[0]}")
-    text, problems, _ = run_qemu.boot(board, lib.load_platform(build, lib.board_platform(board)),
-                                      os.path.splitext(chosen)[0], work, images, run_qemu.network_device(), extra)
-    report = lib.Report(text)
-    dump = lib.dump_image(report)
+    text, problems, _ = run_qemu.boot(board, platform, os.path.splitext(chosen)[0], work, images,
+                                      machine.network_device(), extra)
+    report = serial_report.Report(text)
+    dump = smbios_dump.dump_image(report)
     # The floor's run is undone before the driver's: the driver's records must
     # still be the simulator's.
     problems += (["no SMBIOS table in the report"] if dump is None else
-                 lib.compare_inventory(lib.dump_records(dump), expected))
+                 smbios_dump.compare_inventory(smbios_dump.dump_records(dump), expected))
     for problem in problems:
         print(f"warning: {problem}")
     return text, simulated_calls(simulator_trace(images, path))
@@ -107,7 +113,7 @@ def boot_log(build, scenario):
 
 def service_use(report, label):
     """[(name, count, ticks)] of the services the image called."""
-    return [(entry["fields"]["name"], lib.field_int(entry, "count"), lib.field_int(entry, "ticks"))
+    return [(entry["fields"]["name"], serial_report.field_int(entry, "count"), serial_report.field_int(entry, "ticks"))
             for entry in report.all("service") if entry["fields"].get("label") == label]
 
 
@@ -129,7 +135,7 @@ def print_services(label, ticks, services, simulated=None):
 def image_ticks(report):
     """{label: StartImage ticks} of the images the boot ran."""
     runs = {label: report.first("image", label=label) for label in ("driver", "floor", "empty")}
-    return {label: lib.field_int(run, "ticks") for label, run in runs.items() if run is not None}
+    return {label: serial_report.field_int(run, "ticks") for label, run in runs.items() if run is not None}
 
 
 def print_boot(report, ticks, simulated=None):
@@ -140,7 +146,7 @@ def print_boot(report, ticks, simulated=None):
         floor = report.first("floor")
         if floor is not None:
             print(f"floor: register status {floor['fields'].get('register')}, "
-                  f"removed {lib.field_int(floor, 'removed')}, added {lib.field_int(floor, 'added')}")
+                  f"removed {serial_report.field_int(floor, 'removed')}, added {serial_report.field_int(floor, 'added')}")
         print(f"ratio driver/floor: {ticks['driver'] / ticks['floor']:.2f}")
     if ticks["empty"]:
         print(f"ratio driver/empty: {ticks['driver'] / ticks['empty']:.2f}")
@@ -182,7 +188,7 @@ def main():
         with open(args.from_log, encoding="latin-1") as handle:
             texts = [handle.read()]
     else:
-        reason = run_qemu.qemu_missing()
+        reason = machine.qemu_missing()
         if reason is not None:
             print(f"SKIP: start-up ticks need QEMU: {reason}")
             return 0
@@ -191,7 +197,7 @@ def main():
         simulated = logs[0][1]
     boots = []
     for text in texts:
-        report = lib.Report(text)
+        report = serial_report.Report(text)
         ticks = image_ticks(report)
         if "driver" not in ticks or "empty" not in ticks:
             print("ERROR: a boot did not report both the driver's and the empty driver's run")

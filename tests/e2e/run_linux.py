@@ -21,7 +21,11 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e_lib as lib  # noqa: E402
+import board as boards  # noqa: E402
+import checks  # noqa: E402
+import firmware_images  # noqa: E402
+import machine  # noqa: E402
+import smbios_dump  # noqa: E402
 import linux_guest as guest  # noqa: E402
 import run_qemu  # noqa: E402
 
@@ -44,13 +48,13 @@ def firmware(build, platform):
     driver and the platform's in its DXE volume, or LINUX_OVMF_CODE (for
     example a stock image, to try the guest alone). Raises RuntimeError when
     the patched one cannot be built."""
-    return os.environ.get("LINUX_OVMF_CODE") or run_qemu.patched_firmware(build, platform)
+    return os.environ.get("LINUX_OVMF_CODE") or firmware_images.patched_firmware(build, platform)
 
 
 def qemu_command(board, platform, name, work, code, nic, kernel, initrd):
     """The scenario's machine as the fv/ boots make it (the test platform's
     driver reads the scenario from fw_cfg), started with the kernel."""
-    command, _ = run_qemu.machine_command(board, platform, name, work, nic, serial_log(work), code,
+    command, _ = machine.machine_command(board, platform, name, work, nic, serial_log(work), code,
                                           through_fw_cfg=True, memory=512)
     return command + ["-kernel", kernel, "-initrd", initrd, "-append", KERNEL_ARGUMENTS]
 
@@ -67,10 +71,10 @@ def driver_devices(board_path, work, boardsim):
     """The driver's Type 41 records for the board: (address, designation,
     instance, enabled) each, from boardsim's table."""
     devices = []
-    for record_type, _, record in run_qemu.simulator_records(boardsim, board_path, work):
+    for record_type, _, record in checks.simulator_records(boardsim, board_path, work):
         if record_type != 41:
             continue
-        strings = lib.record_strings(record)
+        strings = smbios_dump.record_strings(record)
         designation = strings[record[4] - 1] if 1 <= record[4] <= len(strings) else ""
         segment = record[7] | record[8] << 8
         devices.append((guest.pci_address(record[9], record[10], segment), designation, record[6],
@@ -110,13 +114,19 @@ def write_labels(report, path):
             handle.write(f"{address}\t{label}\t{index}\n")
 
 
-def compare(boardsim, board_path, table_path):
+def compare_with_simulator(boardsim, board_path, table_path, work):
+    """The driver's records in the table Linux exported, judged as the
+    firmware boots judge them (byte for byte and in the order the driver
+    adds them); and the product's own comparison, boardsim --compare, which
+    must agree."""
+    with open(table_path, "rb") as handle:
+        problems = checks.compare_with_simulator(smbios_dump.dump_records(handle.read()), board_path, work, boardsim)
     result = subprocess.run([boardsim, board_path, "--compare", table_path], capture_output=True,
                             text=True, timeout=60)
-    if result.returncode == 0:
-        return []
-    lines = (result.stdout + result.stderr).strip().splitlines()
-    return [f"boardsim --compare exited {result.returncode}: " + "; ".join(lines[:6])]
+    if result.returncode != 0:
+        lines = (result.stdout + result.stderr).strip().splitlines()
+        problems.append(f"boardsim --compare exited {result.returncode}: " + "; ".join(lines[:6]))
+    return problems
 
 
 def run_scenario(name, build, nic, kernel, initrd, verbose):
@@ -125,11 +135,11 @@ def run_scenario(name, build, nic, kernel, initrd, verbose):
     os.makedirs(work, exist_ok=True)
     boardsim = os.path.join(build, "tools", "boardsim")
     try:
-        board = lib.load_board(board_path)
-        platform = lib.load_platform(build, lib.board_platform(board))
+        platform = boards.load_platform(build, boards.board_platform(boards.load_board(board_path)))
+        board, board_path = machine.scenario_board(board_path, platform, work)
         command = qemu_command(board, platform, name, work, firmware(build, platform), nic, kernel, initrd)
         text, problems, elapsed = boot(command, work)
-    except (lib.BoardError, KeyError, ValueError, OSError, RuntimeError,
+    except (boards.BoardError, KeyError, ValueError, OSError, RuntimeError,
             subprocess.SubprocessError) as error:
         return False, [f"scenario not run: {error}"], 0.0
     report = guest.GuestReport(text)
@@ -144,13 +154,13 @@ def run_scenario(name, build, nic, kernel, initrd, verbose):
     table_path = os.path.join(work, "guest-table.bin")
     with open(table_path, "wb") as handle:
         handle.write(dump)
-    problems += compare(boardsim, board_path, table_path)
-    problems += run_qemu.run_dmidecode(table_path, work)
+    problems += compare_with_simulator(boardsim, board_path, table_path, work)
+    problems += checks.run_dmidecode(table_path, work)
     try:
         devices = driver_devices(board_path, work, boardsim)
     except (OSError, subprocess.SubprocessError, RuntimeError) as error:
         return False, problems + [f"driver records not made: {error}"], elapsed
-    problems += check_labels(report, devices, run_qemu.earlier_strings(board))
+    problems += check_labels(report, devices, checks.earlier_strings(board))
     if verbose:
         print(f"  linux/{name}: boot {elapsed:.1f} s, artifacts in {work}")
     return not problems, problems, elapsed
@@ -166,13 +176,13 @@ def main():
     build = os.path.abspath(args.build)
     kernel = os.path.join(build, "guest", "vmlinuz")
     initrd = os.path.join(build, "guest", "initramfs.cpio")
-    reason = run_qemu.qemu_missing()
+    reason = machine.qemu_missing()
     if reason is None and not (os.path.exists(kernel) and os.path.exists(initrd)):
         reason = f"no Linux guest in {build}/guest (scripts/fetch-guest.sh could not fetch it)"
     if reason is not None:
         print(f"SKIP: Linux boots not possible: {reason}")
-        return lib.EXIT_SKIPPED
-    nic = run_qemu.network_device()
+        return boards.EXIT_SKIPPED
+    nic = machine.network_device()
     failed = 0
     for name in args.scenario or SCENARIOS:
         passed, problems, _ = run_scenario(name, build, nic, kernel, initrd, args.verbose)

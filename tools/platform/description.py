@@ -132,8 +132,10 @@ class Limits:
         pads = _read(source_dir, "hw/gpio_pads.h")
         self.chipset = _constant(pads, "GPIO_CHIPSET_ID")
         table = re.search(r"GpioGroupTable\[[^\]]*\]\s*=\s*\{(.*?)\n\};", pads, re.S).group(1)
-        self.group_pads = [int(count, 0) for count in
-                           re.findall(r"\{\s*0x[0-9A-Fa-f]+,\s*(\w+),", table)]
+        # Each group's sideband port, pad count, ownership and configuration offsets.
+        self.gpio_groups = [tuple(int(value, 0) for value in row) for row in re.findall(
+            r"\{\s*(0x[0-9A-Fa-f]+),\s*(\w+),\s*(0x[0-9A-Fa-f]+),\s*(0x[0-9A-Fa-f]+)\s*\}", table)]
+        self.group_pads = [pads for _, pads, _, _ in self.gpio_groups]
 
 
 def _read(source_dir, name):

@@ -6,9 +6,6 @@ namespace {
 
 // Vendor 8086, device 2034: what a socket's bus-number function reads as.
 constexpr UINT32 SOCKET_FUNCTION_ID = 0x20348086;
-constexpr UINT32 SOCKET_DEVICE = 8;
-constexpr UINT32 SOCKET_FUNCTION = 2;
-constexpr UINT32 SOCKET1_BUS = 0x80;
 
 constinit ConfigSpaceMap gMap = {};
 
@@ -32,9 +29,11 @@ UINTN MapConfigAddress(const ConfigSpaceMap &Map, UINT32 DescriptorWord0) {
   UINT32 device = (DescriptorWord0 >> PCI_DESCRIPTOR_DEVICE_SHIFT) & 0x1F;
   UINT32 function = (DescriptorWord0 >> PCI_DESCRIPTOR_FUNCTION_SHIFT) & 0x7;
   UINT32 offset = DescriptorWord0 & 0xFFF;
-  if (device == SOCKET_DEVICE && function == SOCKET_FUNCTION &&
-      (bus == 0 || bus == SOCKET1_BUS)) {
-    return Map.SocketPage[bus == 0 ? 0 : 1] + offset;
+  for (UINTN i = 0; i < Map.ServedCount; i++) {
+    const ServedFunction &served = Map.Served[i];
+    if (served.Bus == bus && served.Device == device && served.Function == function) {
+      return served.Page + offset;
+    }
   }
   if (bus < Map.StartBus || bus > Map.EndBus || Map.EcamBase == 0) {
     return Map.AbsentPage + offset;
@@ -42,18 +41,33 @@ UINTN MapConfigAddress(const ConfigSpaceMap &Map, UINT32 DescriptorWord0) {
   return static_cast<UINTN>(Map.EcamBase) + (DescriptorWord0 & 0x0FFFFFFFU);
 }
 
-void FillSocketPage(UINT8 *Page, UINT32 SocketWord) {
-  for (UINTN i = 0; i < CONFIG_PAGE_SIZE; i++) {
-    Page[i] = 0;
+void ServeSocketFunctions(const Scenario &Plan, UINTN PagesBase, UINTN AbsentPage, ConfigSpaceMap *Map) {
+  Map->ServedCount = 0;
+  for (UINTN i = 0; i < Plan.SocketCount; i++) {
+    const SocketWord &socket = Plan.Sockets[i];
+    UINTN found = 0;
+    while (found < Map->ServedCount &&
+           (Map->Served[found].Bus != socket.Bus || Map->Served[found].Device != socket.Device ||
+            Map->Served[found].Function != socket.Function)) {
+      found++;
+    }
+    auto *page = reinterpret_cast<UINT8 *>(PagesBase + found * CONFIG_PAGE_SIZE);
+    if (found == Map->ServedCount) {
+      Map->Served[Map->ServedCount++] = {socket.Bus, socket.Device, socket.Function,
+                                         reinterpret_cast<UINTN>(page)};
+      for (UINTN at = 0; at < CONFIG_PAGE_SIZE; at++) {
+        page[at] = 0;
+      }
+      Store32(page, 0, SOCKET_FUNCTION_ID);
+    }
+    // A word at offset 0 replaces the ids: the board's register is what the driver reads.
+    Store32(page, socket.Offset, socket.Word);
   }
-  Store32(Page, 0, SOCKET_FUNCTION_ID);
-  Store32(Page, SOCKET_BUS_WORD_OFFSET, SocketWord);
-}
-
-void FillAbsentPage(UINT8 *Page) {
-  for (UINTN i = 0; i < CONFIG_PAGE_SIZE; i++) {
-    Page[i] = 0xFF;
+  auto *absent = reinterpret_cast<UINT8 *>(AbsentPage);
+  for (UINTN at = 0; at < CONFIG_PAGE_SIZE; at++) {
+    absent[at] = 0xFF;
   }
+  Map->AbsentPage = AbsentPage;
 }
 
 void UseConfigSpaceMap(const ConfigSpaceMap &Map) { gMap = Map; }

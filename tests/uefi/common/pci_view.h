@@ -5,9 +5,11 @@
 
 #include "tests/uefi/common/firmware_access.h"
 
-// Physical address the window BAR is moved to: with a 1 MiB BAR, port 0xAE of
-// the sideband window (0xFDAE0000) falls 0xE0000 into the shared memory.
-inline constexpr UINT32 SIDEBAND_WINDOW_BAR = 0xFDA00000;
+// Physical address the window BAR is moved to: the whole PCH sideband window,
+// 16 MiB from 0xFD000000, so that every port's registers (port p at offset
+// p << 16) fall into the shared memory, whichever GPIO groups a platform's
+// strap pads are in.
+inline constexpr UINT32 SIDEBAND_WINDOW_BAR = 0xFD000000;
 
 // Moves BAR2 of bus 0, device Device, function 0 to SIDEBAND_WINDOW_BAR and
 // prints the outcome. Memory decoding is off while the BAR changes.

@@ -7,13 +7,8 @@
 
 namespace {
 
-constexpr UINTN CONFIG_PAGES = 3;  // socket 0 page, socket 1 page, absent page
-constexpr UINT8 SIDEBAND_PORT = 0xAE;
-constexpr UINT32 SIDEBAND_BASE = 0xFD000000;
-// Sideband registers behind the riser strap pads: ownership words of groups 2
-// and 3, then the first configuration word of each of the eight strap pads.
-constexpr UINT16 STRAP_REGISTERS[] = {0x024, 0x028, 0x034, 0x478, 0x480, 0x488,
-                                      0x568, 0x570, 0x578, 0x548, 0x550};
+// A page per socket function at most, then the absent page.
+constexpr UINTN CONFIG_PAGES = SCENARIO_SOCKET_LIMIT + 1;
 
 void ReportEcam(EFI_STATUS Status, const ConfigSpaceMap &Map) {
   PutText("ecam");
@@ -24,34 +19,29 @@ void ReportEcam(EFI_STATUS Status, const ConfigSpaceMap &Map) {
   PutNewLine();
 }
 
-// The map over the ECAM window, with the socket and absent pages filled.
+// The map over the ECAM window, with the socket and absent pages filled;
+// Pages receives the pages' address.
 EFI_STATUS BuildConfigSpaceMap(const FirmwareContext &Context, const Scenario &Plan,
-                               ConfigSpaceMap *Map) {
+                               ConfigSpaceMap *Map, EFI_PHYSICAL_ADDRESS *Pages) {
   ReportEcam(FindEcamWindow(Context, Map), *Map);
-  EFI_PHYSICAL_ADDRESS pages = 0;
   auto allocatePages = Service<EFI_ALLOCATE_PAGES>(Context.BootServices->AllocatePages);
-  EFI_STATUS status = allocatePages(AllocateAnyPages, EfiBootServicesData, CONFIG_PAGES, &pages);
+  EFI_STATUS status = allocatePages(AllocateAnyPages, EfiBootServicesData, CONFIG_PAGES, Pages);
   if (EFI_ERROR(status)) {
     return status;
   }
-  auto *bytes = reinterpret_cast<UINT8 *>(static_cast<UINTN>(pages));
-  for (UINTN socket = 0; socket < 2; socket++) {
-    Map->SocketPage[socket] = static_cast<UINTN>(pages) + socket * CONFIG_PAGE_SIZE;
-    FillSocketPage(bytes + socket * CONFIG_PAGE_SIZE, Plan.SocketWord[socket]);
-  }
-  Map->AbsentPage = static_cast<UINTN>(pages) + 2 * CONFIG_PAGE_SIZE;
-  FillAbsentPage(bytes + 2 * CONFIG_PAGE_SIZE);
+  UINTN base = static_cast<UINTN>(*Pages);
+  ServeSocketFunctions(Plan, base, base + SCENARIO_SOCKET_LIMIT * CONFIG_PAGE_SIZE, Map);
   return EFI_SUCCESS;
 }
 
-void ReportStrapRegisters() {
+// The registers behind the platform's strap pads, as the driver will read them.
+void ReportSidebandRegisters(const Scenario &Plan) {
   PutText("sideband");
-  for (UINT16 offset : STRAP_REGISTERS) {
-    UINTN address = SIDEBAND_BASE | (static_cast<UINT32>(SIDEBAND_PORT) << 16) | offset;
+  for (UINTN i = 0; i < Plan.SidebandCount; i++) {
     PutText(" ");
-    PutHex(offset, 3);
+    PutHex(Plan.SidebandRegisters[i], 8);
     PutText("=");
-    PutHex(MmioRead32(address), 8);
+    PutHex(MmioRead32(Plan.SidebandRegisters[i]), 8);
   }
   PutNewLine();
 }
@@ -61,8 +51,13 @@ void ReportStrapRegisters() {
 void ReportScenario(const Scenario &Plan) {
   PutText("scenario name=");
   PutText(Plan.Name);
-  PutField("socket0", Plan.SocketWord[0], 8);
-  PutField("socket1", Plan.SocketWord[1], 8);
+  PutField("sockets", Plan.SocketCount, 1);
+  for (UINTN i = 0; i < Plan.SocketCount; i++) {
+    PutText(" socket");
+    PutHex(i, 1);
+    PutText("=");
+    PutHex(Plan.Sockets[i].Word, 8);
+  }
   PutField("records", Plan.RecordCount, 2);
   PutField("rejected", Plan.RejectedLines, 2);
   PutField("report", Plan.ReportOnly ? 1 : 0, 1);
@@ -71,7 +66,8 @@ void ReportScenario(const Scenario &Plan) {
 
 EFI_STATUS SetUpTestPlatform(const FirmwareContext &Context, const Scenario &Plan) {
   ConfigSpaceMap map = {};
-  EFI_STATUS status = BuildConfigSpaceMap(Context, Plan, &map);
+  EFI_PHYSICAL_ADDRESS pages = 0;
+  EFI_STATUS status = BuildConfigSpaceMap(Context, Plan, &map, &pages);
   if (!EFI_ERROR(status)) {
     UseConfigSpaceMap(map);
     ReportPciTopology(map);
@@ -79,14 +75,14 @@ EFI_STATUS SetUpTestPlatform(const FirmwareContext &Context, const Scenario &Pla
       BackSidebandWindow(Plan.WindowDevice);
     }
   }
-  ReportStrapRegisters();
+  ReportSidebandRegisters(Plan);
   ApplyPlatformLang(Context, Plan);
   AddEarlierRecords(Context, Plan);
   ReportRecords("platform", LocateSmbios(Context));
   if (!EFI_ERROR(status)) {
     status = InstallRegisterAccess(Context.BootServices, map);
     if (EFI_ERROR(status)) {
-      Service<EFI_FREE_PAGES>(Context.BootServices->FreePages)(map.SocketPage[0], CONFIG_PAGES);
+      Service<EFI_FREE_PAGES>(Context.BootServices->FreePages)(pages, CONFIG_PAGES);
     }
   }
   PutText("register-access");

@@ -111,12 +111,46 @@ bool ParseGuid(Span Value, EFI_GUID *Guid) {
   return true;
 }
 
-bool ParseWord(Span Value, UINT32 *Word) {
-  UINT64 number;
-  if (!ParseNumber(Value, &number) || number > 0xFFFFFFFFULL) {
+// Numbers separated by commas, each no larger than its limit.
+bool ParseNumberList(Span Value, const UINT64 *Limits, UINTN Count, UINT64 *Numbers) {
+  UINTN start = 0;
+  for (UINTN i = 0; i < Count; i++) {
+    UINTN end = start;
+    while (end < Value.Length && Value.Data[end] != ',') {
+      end++;
+    }
+    bool last = i + 1 == Count;
+    if (last != (end == Value.Length) || !ParseNumber({Value.Data + start, end - start}, &Numbers[i]) ||
+        Numbers[i] > Limits[i]) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// `<bus>,<device>,<function>,<offset>,<word>`; the offset is a word's.
+bool ParseSocket(Span Value, Scenario *Out) {
+  constexpr UINT64 LIMITS[] = {0xFF, 31, 7, 0xFC, 0xFFFFFFFFULL};
+  UINT64 numbers[5];
+  if (Out->SocketCount == SCENARIO_SOCKET_LIMIT || !ParseNumberList(Value, LIMITS, 5, numbers) ||
+      numbers[3] % 4 != 0) {
     return false;
   }
-  *Word = static_cast<UINT32>(number);
+  Out->Sockets[Out->SocketCount++] = {static_cast<UINT8>(numbers[0]), static_cast<UINT8>(numbers[1]),
+                                      static_cast<UINT8>(numbers[2]), static_cast<UINT8>(numbers[3]),
+                                      static_cast<UINT32>(numbers[4])};
+  return true;
+}
+
+bool ParseSidebandRegister(Span Value, Scenario *Out) {
+  constexpr UINT64 LIMITS[] = {0xFFFFFFFCULL};
+  UINT64 address;
+  if (Out->SidebandCount == SCENARIO_SIDEBAND_LIMIT || !ParseNumberList(Value, LIMITS, 1, &address) ||
+      address % 4 != 0) {
+    return false;
+  }
+  Out->SidebandRegisters[Out->SidebandCount++] = static_cast<UINT32>(address);
   return true;
 }
 
@@ -190,11 +224,11 @@ bool ApplyLine(Span Key, Span Value, Scenario *Out) {
   if (SpanEquals(Key, "name")) {
     return CopyText(Value, Out->Name, SCENARIO_TEXT_LIMIT);
   }
-  if (SpanEquals(Key, "socket0")) {
-    return ParseWord(Value, &Out->SocketWord[0]);
+  if (SpanEquals(Key, "socket")) {
+    return ParseSocket(Value, Out);
   }
-  if (SpanEquals(Key, "socket1")) {
-    return ParseWord(Value, &Out->SocketWord[1]);
+  if (SpanEquals(Key, "sideband")) {
+    return ParseSidebandRegister(Value, Out);
   }
   if (SpanEquals(Key, "window")) {
     return ParseWindow(Value, Out);
@@ -210,7 +244,8 @@ bool ApplyLine(Span Key, Span Value, Scenario *Out) {
     return true;
   }
   if (SpanEquals(Key, "driver")) {
-    return ParseGuid(Value, &Out->DriverFileGuid);
+    Out->HasDriver = ParseGuid(Value, &Out->DriverFileGuid);
+    return Out->HasDriver;
   }
   if (SpanEquals(Key, "report")) {
     Out->ReportOnly = SpanEquals(Value, "1");

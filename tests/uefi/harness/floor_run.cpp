@@ -1,6 +1,5 @@
 #include "tests/uefi/harness/floor_run.h"
 
-#include "hii/string_package.h"
 #include "include/guids.h"
 #include "include/smbios_records.h"
 #include "tests/uefi/floor_driver/floor_plan.h"
@@ -72,27 +71,11 @@ bool FillPlanRecords(UINT8 *Data, UINTN Size, FloorPlan *Plan) {
   return at == Size;
 }
 
-// The driver's package list as the driver registers it: header, its string
-// package, the end package.
-EFI_HII_PACKAGE_LIST_HEADER *BuildPackageList(const FirmwareContext &Context) {
-  constexpr UINTN ARRAY_LENGTH_FIELD = 4;
-  constexpr UINTN PACKAGE = DRIVER_STRING_PACKAGE_SIZE - ARRAY_LENGTH_FIELD;
-  constexpr UINTN SIZE = sizeof(EFI_HII_PACKAGE_LIST_HEADER) + PACKAGE + sizeof(END_PACKAGE_HEADER);
-  VOID *buffer = nullptr;
-  if (EFI_ERROR(Context.BootServices->AllocatePool(EfiBootServicesData, SIZE, &buffer))) {
-    return nullptr;
-  }
-  auto *list = static_cast<EFI_HII_PACKAGE_LIST_HEADER *>(buffer);
-  list->PackageListGuid = SLOT_INVENTORY_DRIVER_FILE_GUID;
-  list->PackageLength = SIZE;
-  UINT8 *bytes = static_cast<UINT8 *>(buffer) + sizeof(EFI_HII_PACKAGE_LIST_HEADER);
-  for (UINTN i = 0; i < PACKAGE; i++) {
-    bytes[i] = DriverStringPackage[ARRAY_LENGTH_FIELD + i];
-  }
-  for (UINTN i = 0; i < sizeof(END_PACKAGE_HEADER); i++) {
-    bytes[PACKAGE + i] = END_PACKAGE_HEADER[i];
-  }
-  return list;
+// FLOOR.HII holds the driver's package list as the driver registers it
+// (header, its string package, the end package), from the runner, which
+// knows the scenario's platform: the harness has no board's strings in it.
+bool PackageListFits(const EFI_HII_PACKAGE_LIST_HEADER *List, UINTN Size) {
+  return List != nullptr && Size >= sizeof(*List) && List->PackageLength == Size;
 }
 
 void SaveInventoryRecords(const FirmwareContext &Context, EFI_SMBIOS_PROTOCOL *Smbios,
@@ -185,23 +168,27 @@ void RunFloorWithPlan(const FirmwareContext &Context, FloorPlan *Plan) {
 }  // namespace
 
 void RunFloorImage(const FirmwareContext &Context) {
-  UINT8 *data = nullptr;
+  UINT8 *records = nullptr;
   UINTN size = 0;
-  if (EFI_ERROR(ReadVolumeFile(Context, u"\\FLOOR.BIN", &data, &size))) {
+  if (EFI_ERROR(ReadVolumeFile(Context, u"\\FLOOR.BIN", &records, &size))) {
     return;
   }
+  UINT8 *list = nullptr;
+  UINTN listSize = 0;
+  EFI_STATUS listStatus = ReadVolumeFile(Context, u"\\FLOOR.HII", &list, &listSize);
   static FloorPlan plan;
   plan = {};
   plan.RegisterStatus = EFI_NOT_STARTED;
-  plan.PackageList = BuildPackageList(Context);
-  if (plan.PackageList == nullptr || !FillPlanRecords(data, size, &plan)) {
+  plan.PackageList = reinterpret_cast<const EFI_HII_PACKAGE_LIST_HEADER *>(list);
+  if (EFI_ERROR(listStatus) || !PackageListFits(plan.PackageList, listSize) ||
+      !FillPlanRecords(records, size, &plan)) {
     PutText("floor plan=invalid");
     PutNewLine();
   } else {
     RunFloorWithPlan(Context, &plan);
   }
-  if (plan.PackageList != nullptr) {
-    Context.BootServices->FreePool(const_cast<EFI_HII_PACKAGE_LIST_HEADER *>(plan.PackageList));
+  if (list != nullptr) {
+    Context.BootServices->FreePool(list);
   }
-  Context.BootServices->FreePool(data);
+  Context.BootServices->FreePool(records);
 }

@@ -57,7 +57,11 @@ void RunScenario(const FirmwareContext &Context) {
   PutStatus("status", status);
   PutNewLine();
   ReportScenario(plan);
-  if (plan.ReportOnly) {
+  if (!plan.HasDriver) {
+    // Which driver to look for is the scenario's to say: nothing of a board is built in.
+    PutText("driver status=no-file-guid-in-scenario");
+    PutNewLine();
+  } else if (plan.ReportOnly) {
     ReportFirmwareRun(Context, plan);
   } else {
     RunDriversHere(Context, plan);

@@ -4,31 +4,52 @@ import os
 import shutil
 import struct
 import tempfile
+import types
 import unittest
 
-import e2e_lib as lib
-import emit  # the generator's, on the path e2e_lib puts tools/platform on
-import run_qemu
+import board as boards
+import boot_media
+import checks
+import emit  # the generator's, on the path board puts tools/platform on
+import firmware_images
+import firmware_log
+import serial_report
+import smbios_dump
 
 
 def summary(name):
     """The summary.json the build writes for platforms/NAME, made here by the generator's own code."""
     source = f"platforms/{name}/platform.json"
-    described = lib.description.read_description(os.path.join(lib.REPOSITORY, source), lib.REPOSITORY)
+    described = boards.description.read_description(os.path.join(boards.REPOSITORY, source), boards.REPOSITORY)
     return json.loads(emit.summary(described, source, f"image/{name}"))
 
 
-TWO = lib.Platform(summary("two-socket-riser"), "/build")
-ONE = lib.Platform(summary("one-socket-riser"), "/build")
+TWO = boards.Platform(summary("two-socket-riser"), "/build")
+ONE = boards.Platform(summary("one-socket-riser"), "/build")
+
+
+FOUR = boards.Platform(summary("four-socket-riser"), "/build")
+
+
+def window_image(board, platform):
+    """The window's shared memory as QEMU maps it, from the file the runner writes."""
+    scratch = tempfile.mkdtemp()
+    try:
+        path = os.path.join(scratch, "sideband.bin")
+        boards.write_window(path, board, platform)
+        with open(path, "rb") as handle:
+            return handle.read()
+    finally:
+        shutil.rmtree(scratch)
 
 
 def read_pad(image, pad):
     """What the driver reads from a backed window: 1/0, or None when not host-owned."""
-    ownership, shift, configuration = lib.pad_registers(pad)
-    owner = (struct.unpack_from("<I", image, ownership - lib.WINDOW_BAR)[0] >> shift) & 3
+    ownership, shift, configuration = boards.pad_registers(pad)
+    owner = (struct.unpack_from("<I", image, ownership - boards.SIDEBAND_BASE)[0] >> shift) & 3
     if owner != 0:
         return None
-    return (struct.unpack_from("<I", image, configuration - lib.WINDOW_BAR)[0] >> 1) & 1
+    return (struct.unpack_from("<I", image, configuration - boards.SIDEBAND_BASE)[0] >> 1) & 1
 
 
 def riser_ids(image, platform=TWO):
@@ -43,54 +64,59 @@ def riser_ids(image, platform=TWO):
 
 class SidebandWindowTest(unittest.TestCase):
     def test_pad_register_addresses(self):
-        self.assertEqual(lib.pad_registers(0x0102000F), (0xFDAE0024, 28, 0xFDAE0478))
-        self.assertEqual(lib.pad_registers(0x01030015), (0xFDAE0034, 20, 0xFDAE0568))
+        self.assertEqual(boards.pad_registers(0x0102000F), (0xFDAE0024, 28, 0xFDAE0478))
+        self.assertEqual(boards.pad_registers(0x01030015), (0xFDAE0034, 20, 0xFDAE0568))
         for bad in (0x0202000F, 0x010D0000, 0x01020018):
-            with self.assertRaises(lib.BoardError):
-                lib.pad_registers(bad)
+            with self.assertRaises(boards.BoardError):
+                boards.pad_registers(bad)
 
     def test_straps_and_overrides_reach_the_driver(self):
         board = {"straps": {"riser1": 3, "riser2": 5, "riser3": 1},
                  "pads": [{"pad": "0x01030015", "level": 1, "owner": 1}]}
-        image = lib.window_image(board, TWO)
-        self.assertEqual(image[:4], lib.WINDOW_MARKER)
+        image = window_image(board, TWO)
+        self.assertEqual(image[:4], boards.WINDOW_MARKER)
         self.assertEqual(riser_ids(image), [3, 1, 1])
         self.assertIsNone(read_pad(image, 0x01030015))
 
     def test_pad_without_level_keeps_its_strap_level(self):
         board = {"straps": {"riser1": 5, "riser2": 7, "riser3": 3},
                  "pads": [{"pad": "0x0102000F"}, {"pad": "0x01020011", "owner": 1}]}
-        self.assertEqual(riser_ids(lib.window_image(board, TWO)), [4, 7, 3])
+        self.assertEqual(riser_ids(window_image(board, TWO)), [4, 7, 3])
 
     def test_neighbouring_pads_share_registers_without_clobbering(self):
         board = {"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
                  "pads": [{"pad": "0x01030016", "level": 0, "owner": 2},
                           {"pad": "0x01030017", "level": 1, "owner": 0}]}
-        image = lib.window_image(board, TWO)
+        image = window_image(board, TWO)
         self.assertIsNone(read_pad(image, 0x01030016))
         self.assertEqual(read_pad(image, 0x01030017), 1)
         self.assertEqual(read_pad(image, 0x01030015), 0)
 
-    def test_pads_outside_the_backed_ports_are_refused(self):
-        with self.assertRaises(lib.BoardError):
-            lib.window_image({"straps": {}, "pads": [{"pad": "0x01060000", "level": 1}]}, TWO)
+    def test_every_gpio_groups_pads_are_backed(self):
+        # The rear riser's eight pads sit in groups 6 (port 0x11) and 12 (port 0xAD).
+        image = window_image({"straps": {"front": 0, "rear": 0xA5}}, FOUR)
+        self.assertEqual(len(image), boards.WINDOW_SIZE)
+        self.assertEqual(riser_ids(image, FOUR), [0, 0xA5])
+        self.assertEqual(riser_ids(window_image({"straps": {"front": 1, "rear": 255}}, FOUR), FOUR), [1, 255])
+        self.assertEqual(boards.strap_registers(ONE), [0xFDAB0020, 0xFDAB0420, 0xFDAB0428,
+                                                       0xFDAD0020, 0xFDAD0410, 0xFDAD0418])
 
     def test_window_only_when_the_board_needs_more_than_zeros(self):
-        self.assertFalse(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0}}, TWO))
-        self.assertTrue(lib.window_needed({}, TWO))  # the simulator's default straps are 7, 7, 3
-        self.assertTrue(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
+        self.assertFalse(boards.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0}}, TWO))
+        self.assertTrue(boards.window_needed({}, TWO))  # the simulator's default straps are 7, 7, 3
+        self.assertTrue(boards.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
                                            "pads": [{"pad": 0x0102000F, "level": 0, "owner": 3}]}, TWO))
-        self.assertTrue(lib.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
+        self.assertTrue(boards.window_needed({"straps": {"riser1": 0, "riser2": 0, "riser3": 0},
                                            "qemu": {"window": True}}, TWO))
 
     def test_second_platform_straps_its_own_pads(self):
         # Left out, the upper riser is its noCard 3 and the lower its noCard 0.
-        self.assertEqual(riser_ids(lib.window_image({}, ONE), ONE), [3, 0])
-        self.assertEqual(riser_ids(lib.window_image({"straps": {"upper": 1, "lower": 2}}, ONE), ONE), [1, 2])
-        self.assertEqual(riser_ids(lib.window_image({"straps": {"upper": 1, "lower": 2}}, ONE)), [0, 0, 0])
-        self.assertFalse(lib.window_needed({"straps": {"upper": 0, "lower": 0}}, ONE))
-        with self.assertRaises(lib.BoardError):
-            lib.window_image({"straps": {"riser1": 3}}, ONE)
+        self.assertEqual(riser_ids(window_image({}, ONE), ONE), [3, 0])
+        self.assertEqual(riser_ids(window_image({"straps": {"upper": 1, "lower": 2}}, ONE), ONE), [1, 2])
+        self.assertEqual(riser_ids(window_image({"straps": {"upper": 1, "lower": 2}}, ONE)), [0, 0, 0])
+        self.assertFalse(boards.window_needed({"straps": {"upper": 0, "lower": 0}}, ONE))
+        with self.assertRaises(boards.BoardError):
+            window_image({"straps": {"riser1": 3}}, ONE)
 
 
 class ScenarioTextTest(unittest.TestCase):
@@ -98,21 +124,25 @@ class ScenarioTextTest(unittest.TestCase):
         board = {"sockets": ["0x30001000", 0x60504000], "platformLang": None,
                  "smbios": [{"type": 9, "strings": ["A", "B"]}, {"type": "41"}],
                  "qemu": {"probes": True}}
-        self.assertEqual(lib.scenario_text(board, "s", 0x10, TWO).splitlines(), [
-            "name=s", "socket0=0x30001000", "socket1=0x60504000", "driver=6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D965",
-            "window=0x10", "platformlang=-", "smbios=9:A|B", "smbios=41", "probes=1"])
+        self.assertEqual(boot_media.scenario_text(board, "s", 0x10, TWO).splitlines(), [
+            "name=s", "socket=0x00,8,2,0xCC,0x30001000", "socket=0x80,8,2,0xCC,0x60504000",
+            "driver=6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D965", "window=0x10",
+            "sideband=0xFDAE0024", "sideband=0xFDAE0028", "sideband=0xFDAE0034", "sideband=0xFDAE0478",
+            "sideband=0xFDAE0480", "sideband=0xFDAE0488", "sideband=0xFDAE0548", "sideband=0xFDAE0550",
+            "sideband=0xFDAE0568", "sideband=0xFDAE0570", "sideband=0xFDAE0578",
+            "platformlang=-", "smbios=9:A|B", "smbios=41", "probes=1"])
 
     def test_second_platform_names_its_driver_and_its_one_socket(self):
-        self.assertEqual(lib.scenario_text({"sockets": ["0x00184000"]}, "s", None, ONE).splitlines()[:3], [
-            "name=s", "socket0=0x00184000", "driver=53EC4B36-F675-4AD3-923D-9BF91E733E7F"])
-        self.assertIn("driver=53EC4B36-F675-4AD3-923D-9BF91E733E7F", lib.report_only_text({}, "fv/s", ONE))
+        self.assertEqual(boot_media.scenario_text({"sockets": ["0x00184000"]}, "s", None, ONE).splitlines()[:3], [
+            "name=s", "socket=0x00,8,2,0xCC,0x00184000", "driver=53EC4B36-F675-4AD3-923D-9BF91E733E7F"])
+        self.assertIn("driver=53EC4B36-F675-4AD3-923D-9BF91E733E7F", boot_media.report_only_text({}, "fv/s", ONE))
 
     def test_absent_platform_lang_is_the_simulator_default(self):
-        self.assertIn("platformlang=en-US", lib.scenario_text({}, "s", None, TWO))
+        self.assertIn("platformlang=en-US", boot_media.scenario_text({}, "s", None, TWO))
 
     def test_strings_the_harness_cannot_carry_are_refused(self):
-        with self.assertRaises(lib.BoardError):
-            lib.scenario_text({"smbios": [{"type": 9, "strings": ["a|b"]}]}, "s", None, TWO)
+        with self.assertRaises(boards.BoardError):
+            boot_media.scenario_text({"smbios": [{"type": 9, "strings": ["a|b"]}]}, "s", None, TWO)
 
 
 class PlatformTest(unittest.TestCase):
@@ -123,17 +153,17 @@ class PlatformTest(unittest.TestCase):
             os.makedirs(folder)
             with open(os.path.join(folder, "summary.json"), "w", encoding="utf-8") as handle:
                 json.dump(summary("one-socket-riser"), handle)
-            platform = lib.load_platform(build, lib.board_platform({"platform": "one-socket-riser"}))
+            platform = boards.load_platform(build, boards.board_platform({"platform": "one-socket-riser"}))
             self.assertEqual(platform.images["ffs"],
                              os.path.join(build, "image/one-socket-riser/SlotInventoryOneSocketDxe.ffs"))
             self.assertEqual(platform.image_name, "SlotInventoryOneSocketDxe.efi")
-            with self.assertRaisesRegex(lib.BoardError, "two-socket-riser/host/summary.json"):
-                lib.load_platform(build, lib.board_platform({}))
+            with self.assertRaisesRegex(boards.BoardError, "two-socket-riser/host/summary.json"):
+                boards.load_platform(build, boards.board_platform({}))
         finally:
             shutil.rmtree(build)
         for bad in ("One Socket", 7, "../x"):
-            with self.assertRaises(lib.BoardError):
-                lib.board_platform({"platform": bad})
+            with self.assertRaises(boards.BoardError):
+                boards.board_platform({"platform": bad})
 
     def test_where_the_driver_reads_includes_wiring_by_identifier(self):
         self.assertEqual(ONE.root_ports, {(0, 1, 0), (0, 1, 2), (0, 2, 0), (0, 2, 1), (0, 2, 2), (0, 2, 4),
@@ -146,25 +176,25 @@ class PlatformTest(unittest.TestCase):
                  "devices": [{"bus": "0x00", "device": "0x1F", "function": 2}]}
         seen = ["pci bus=0x00 dev=0x1F fn=0x2", "pci bus=0x40 dev=0x02 fn=0x0 secondary=0x41",
                 "pci bus=0x40 dev=0x03 fn=0x0 secondary=0x42"]
-        report = lib.Report("\n".join([lib.BEGIN_MARKER] + seen + [lib.END_MARKER]))
-        self.assertEqual(run_qemu.check_topology(report, board, ONE), [])  # 40:03 is read by no slot
-        unlisted = lib.Report("\n".join([lib.BEGIN_MARKER] + seen + ["pci bus=0x18 dev=0x06 fn=0x0 secondary=0x19",
-                                                                      "pci bus=0x00 dev=0x01 fn=0x0", lib.END_MARKER]))
-        self.assertEqual(len(run_qemu.check_topology(unlisted, board, ONE)), 2)
+        report = serial_report.Report("\n".join([serial_report.BEGIN_MARKER] + seen + [serial_report.END_MARKER]))
+        self.assertEqual(checks.check_topology(report, board, ONE), [])  # 40:03 is read by no slot
+        unlisted = serial_report.Report("\n".join([serial_report.BEGIN_MARKER] + seen + ["pci bus=0x18 dev=0x06 fn=0x0 secondary=0x19",
+                                                                      "pci bus=0x00 dev=0x01 fn=0x0", serial_report.END_MARKER]))
+        self.assertEqual(len(checks.check_topology(unlisted, board, ONE)), 2)
 
     def test_edk2_firmware_dispatches_only_this_boards_driver(self):
         with self.assertRaisesRegex(RuntimeError, "one-socket-riser"):
-            run_qemu.firmware_images("/build", run_qemu.FIRMWARE_BOOTS["edk2"], ONE)
+            firmware_images.firmware_images("/build", firmware_images.FIRMWARE_BOOTS["edk2"], ONE)
 
-    def test_a_socket_word_the_test_platform_cannot_serve_is_refused(self):
-        moved = summary("one-socket-riser")
-        moved["sockets"][0]["offset"] = 0xD0
-        with self.assertRaisesRegex(lib.BoardError, "offset 0xD0"):
-            lib.Platform(moved, "/build")
+    def test_socket_words_are_served_wherever_the_platform_reads_them(self):
+        lines = boot_media.scenario_text({"sockets": [1, 2, 3, 4]}, "s", None, FOUR).splitlines()
+        self.assertEqual([line for line in lines if line.startswith("socket=")], [
+            "socket=0x00,4,0,0x40,0x00000001", "socket=0x00,4,1,0x50,0x00000002",
+            "socket=0x00,4,2,0x60,0x00000003", "socket=0x00,4,3,0x70,0x00000004"])
 
 
 def record(record_type, handle, formatted, strings):
-    return lib.raw_smbios_structure(record_type, formatted, strings, handle)
+    return smbios_dump.raw_smbios_structure(record_type, formatted, strings, handle)
 
 
 TABLE = (record(0, 0, b"\1" * 0x16, ["vendor"]) + record(9, 5, b"\1" + b"\0" * 12, ["MEZZANINE 0"]) +
@@ -174,14 +204,14 @@ TABLE = (record(0, 0, b"\1" * 0x16, ["vendor"]) + record(9, 5, b"\1" + b"\0" * 1
 
 class DumpTest(unittest.TestCase):
     def report_text(self, kind, entry):
-        lines = [lib.BEGIN_MARKER, f"{kind}-entry address=0x1000 length=0x{len(entry):04X}",
+        lines = [serial_report.BEGIN_MARKER, f"{kind}-entry address=0x1000 length=0x{len(entry):04X}",
                  "hex " + entry.hex(), f"{kind}-table address=0x2000 length=0x{len(TABLE):08X}"]
         lines += ["hex " + TABLE[i:i + 32].hex().upper() for i in range(0, len(TABLE), 32)]
-        return "\r\n".join(lines + [lib.END_MARKER]) + "\r\n"
+        return "\r\n".join(lines + [serial_report.END_MARKER]) + "\r\n"
 
     def test_smbios3_entry_point_is_moved_to_the_dump_table(self):
         entry = bytearray(b"_SM3_\0\x18\3\0\0\1\0" + struct.pack("<IQ", len(TABLE), 0x2000))
-        dump = lib.dump_image(lib.Report(self.report_text("smbios3", bytes(entry))))
+        dump = smbios_dump.dump_image(serial_report.Report(self.report_text("smbios3", bytes(entry))))
         self.assertEqual(struct.unpack_from("<Q", dump, 0x10)[0], 0x20)
         self.assertEqual(sum(dump[:0x18]) & 0xFF, 0)
         self.assertEqual(dump[0x20:], TABLE)
@@ -192,58 +222,55 @@ class DumpTest(unittest.TestCase):
         entry[5] = 0x1F
         entry[0x10:0x15] = b"_DMI_"
         struct.pack_into("<HIH", entry, 0x16, len(TABLE), 0x2000, 4)
-        dump = lib.dump_image(lib.Report(self.report_text("smbios", bytes(entry))))
+        dump = smbios_dump.dump_image(serial_report.Report(self.report_text("smbios", bytes(entry))))
         self.assertEqual(struct.unpack_from("<I", dump, 0x18)[0], 0x20)
         self.assertEqual(sum(dump[:0x1F]) & 0xFF, 0)
         self.assertEqual(sum(dump[0x10:0x1F]) & 0xFF, 0)
 
     def test_records_and_strings(self):
-        records = lib.table_records(TABLE)
+        records = smbios_dump.table_records(TABLE)
         self.assertEqual([(t, h) for t, h, _ in records], [(0, 0), (9, 5), (41, 6), (127, 0xFEFF)])
-        self.assertEqual(lib.record_strings(records[2][2]), ["PCH Integrated SATA Controller"])
-        self.assertEqual(lib.record_strings(records[3][2]), [])
+        self.assertEqual(smbios_dump.record_strings(records[2][2]), ["PCH Integrated SATA Controller"])
+        self.assertEqual(smbios_dump.record_strings(records[3][2]), [])
 
     def test_comparison_ignores_handles_only(self):
-        mine = lib.table_records(TABLE)
-        theirs = lib.table_records(TABLE.replace(b"\x09\x11\x05\x00", b"\x09\x11\x40\x00"))
-        self.assertEqual(lib.compare_inventory(mine, theirs), [])
-        changed = lib.table_records(TABLE.replace(b"MEZZANINE 0", b"MEZZANINE 1"))
-        self.assertEqual(len(lib.compare_inventory(mine, changed)), 1)
+        mine = smbios_dump.table_records(TABLE)
+        theirs = smbios_dump.table_records(TABLE.replace(b"\x09\x11\x05\x00", b"\x09\x11\x40\x00"))
+        self.assertEqual(smbios_dump.compare_inventory(mine, theirs), [])
+        changed = smbios_dump.table_records(TABLE.replace(b"MEZZANINE 0", b"MEZZANINE 1"))
+        self.assertEqual(len(smbios_dump.compare_inventory(mine, changed)), 1)
         swapped = [mine[0], mine[2], mine[1], mine[3]]
-        self.assertIn("different order", lib.compare_inventory(swapped, mine)[0])
+        self.assertIn("different order", smbios_dump.compare_inventory(swapped, mine)[0])
         self.assertIn("2 Type 9/41 records, the simulator has 1",
-                      lib.compare_inventory(mine, mine[:2]))
+                      smbios_dump.compare_inventory(mine, mine[:2]))
 
     def test_report_without_end_marker_is_unfinished(self):
-        report = lib.Report("noise\r\n" + lib.BEGIN_MARKER + "\r\nimage label=driver start=0x0 ticks=5\r\n")
+        report = serial_report.Report("noise\r\n" + serial_report.BEGIN_MARKER + "\r\nimage label=driver start=0x0 ticks=5\r\n")
         self.assertTrue(report.started)
         self.assertFalse(report.finished)
-        self.assertEqual(lib.field_int(report.first("image", label="driver"), "ticks"), 5)
+        self.assertEqual(serial_report.field_int(report.first("image", label="driver"), "ticks"), 5)
 
 
 def package_list(guid=TWO.file_guid, strings=TWO.strings):
-    blocks = b"".join(b"\x14" + text.encode("utf-16-le") + b"\0\0" for text in strings) + b"\0"
-    header = struct.pack("<II", 52, 52) + bytes(32) + struct.pack("<H", 1) + b"en-US\0"
-    body = header + blocks
-    package = (len(body) + 4).to_bytes(3, "little") + b"\x04" + body
-    end = b"\x04\x00\x00\xdf"
-    total = 20 + len(package) + len(end)
-    return lib.guid_bytes(guid) + struct.pack("<I", total) + package + end
+    """TWO's package list, or one under another GUID or with other strings."""
+    return smbios_dump.package_list_bytes(types.SimpleNamespace(
+        file_guid=guid, strings=strings, language=TWO.language, language_name_id=TWO.language_name_id))
 
 
 class PackageListTest(unittest.TestCase):
     def test_each_platforms_package_list_passes(self):
-        for platform in (TWO, ONE):
-            data = package_list(platform.file_guid, platform.strings)
+        # What the floor driver registers: the driver's own, as the checks read it.
+        for platform in (TWO, ONE, FOUR):
+            data = smbios_dump.package_list_bytes(platform)
             self.assertEqual(len(data), platform.package_list_length)
-            self.assertEqual(lib.check_package_list(data, platform), [])
+            self.assertEqual(checks.check_package_list_bytes(data, platform), [])
 
     def test_wrong_guid_or_strings_fail(self):
-        self.assertEqual(len(lib.check_package_list(
+        self.assertEqual(len(checks.check_package_list_bytes(
             package_list(guid="00000000-0000-0000-0000-000000000000"), TWO)), 1)
-        problems = lib.check_package_list(package_list(strings=TWO.strings[:-1]), TWO)
+        problems = checks.check_package_list_bytes(package_list(strings=TWO.strings[:-1]), TWO)
         self.assertTrue(any("string package" in problem for problem in problems))
-        self.assertEqual(len(lib.check_package_list(package_list(), ONE)), 3)
+        self.assertEqual(len(checks.check_package_list_bytes(package_list(), ONE)), 3)
 
 
 class FirmwareBootTest(unittest.TestCase):
@@ -251,67 +278,67 @@ class FirmwareBootTest(unittest.TestCase):
                "volume=7CB8BDC9-F8EB-4F34-AAEA-3EE4AF6516A1")
 
     def harness(self, *lines):
-        return lib.Report("\r\n".join((lib.BEGIN_MARKER,) + lines + (lib.END_MARKER,)))
+        return serial_report.Report("\r\n".join((serial_report.BEGIN_MARKER,) + lines + (serial_report.END_MARKER,)))
 
     def test_boots_default_to_the_harness_and_refuse_unknown_kinds(self):
-        self.assertEqual(lib.board_boots({}), ["app"])
-        self.assertEqual(lib.board_boots({"qemu": {"boots": ["fv", "shell"]}}), ["fv", "shell"])
+        self.assertEqual(boards.board_boots({}), ["app"])
+        self.assertEqual(boards.board_boots({"qemu": {"boots": ["fv", "shell"]}}), ["fv", "shell"])
         for bad in ("fv", ["fv", "pxe"]):
-            with self.assertRaises(lib.BoardError):
-                lib.board_boots({"qemu": {"boots": bad}})
+            with self.assertRaises(boards.BoardError):
+                boards.board_boots({"qemu": {"boots": bad}})
 
     def test_fw_cfg_file_path_commas_are_doubled(self):
-        self.assertEqual(lib.fw_cfg_option(lib.FW_CFG_SCENARIO, "/b,c/s.txt"),
+        self.assertEqual(boot_media.fw_cfg_option(boot_media.FW_CFG_SCENARIO, "/b,c/s.txt"),
                          "name=opt/slotinv/scenario,file=/b,,c/s.txt")
 
     def test_origin_must_be_one_firmware_file_of_ours_on_a_volume(self):
-        self.assertEqual(lib.check_origin(self.harness(self.FV_LINE), "fv", TWO), [])
-        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE), "fv", ONE))
-        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE.replace("fv2=0x1", "fv2=0x0")), "fv", TWO))
-        self.assertTrue(lib.check_origin(self.harness(self.FV_LINE, self.FV_LINE), "fv", TWO))
+        self.assertEqual(checks.check_origin(self.harness(self.FV_LINE), "fv", TWO), [])
+        self.assertTrue(checks.check_origin(self.harness(self.FV_LINE), "fv", ONE))
+        self.assertTrue(checks.check_origin(self.harness(self.FV_LINE.replace("fv2=0x1", "fv2=0x0")), "fv", TWO))
+        self.assertTrue(checks.check_origin(self.harness(self.FV_LINE, self.FV_LINE), "fv", TWO))
         shell = "origin kind=file-path path=\\DRIVER.EFI fs=0x1"
-        self.assertTrue(lib.check_origin(self.harness(shell), "fv", TWO))
-        self.assertEqual(lib.check_origin(self.harness(shell), "shell", TWO), [])
-        self.assertTrue(lib.check_origin(self.harness(shell, self.FV_LINE), "shell", TWO))
-        self.assertTrue(lib.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell", TWO))
+        self.assertTrue(checks.check_origin(self.harness(shell), "fv", TWO))
+        self.assertEqual(checks.check_origin(self.harness(shell), "shell", TWO), [])
+        self.assertTrue(checks.check_origin(self.harness(shell, self.FV_LINE), "shell", TWO))
+        self.assertTrue(checks.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell", TWO))
 
     def test_earlier_records_counted_from_board_and_qemu(self):
         board = {"smbios": [{"type": 9}, {"type": "41"}, {"type": 1}],
                  "qemu": {"smbios": ["type=41,designation=x", "type=1,manufacturer=y"],
                           "smbiosType9": ["slot"]}}
-        self.assertEqual(lib.earlier_record_count(board), 4)
+        self.assertEqual(boards.earlier_record_count(board), 4)
         # Only the table before the driver counts; an app boot's report goes on after it.
         platform = self.harness("records phase=platform", "record type=0x09", "record type=0x29",
                                 "record type=0x01", "records phase=after", "record type=0x09")
-        self.assertEqual(lib.check_earlier_present(platform, {"smbios": [{"type": 9}, {"type": 41}]}), [])
-        self.assertTrue(lib.check_earlier_present(platform, board))
+        self.assertEqual(checks.check_earlier_present(platform, {"smbios": [{"type": 9}, {"type": 41}]}), [])
+        self.assertTrue(checks.check_earlier_present(platform, board))
 
     def test_page_attributes_hold_code_read_only_and_data_not_executable(self):
         sections = [(".text", 0x1000, 0x10B6, True), (".rdata", 0x3000, 0x529, False)]
         pages = ["image-pages base=0xC000000 size=0x4000 protocol=0x0"] + [
             f"page offset=0x{offset:X} status=0x0 attributes=0x{attributes:X}"
             for offset, attributes in ((0, 0x24000), (0x1000, 0x20000), (0x2000, 0x20000), (0x3000, 0x4000))]
-        self.assertEqual(lib.check_page_attributes(self.harness(*pages), sections), [])
+        self.assertEqual(checks.check_page_attributes(self.harness(*pages), sections), [])
         writable_code = pages[:3] + ["page offset=0x2000 status=0x0 attributes=0x0"] + pages[4:]
-        self.assertEqual(len(lib.check_page_attributes(self.harness(*writable_code), sections)), 1)
+        self.assertEqual(len(checks.check_page_attributes(self.harness(*writable_code), sections)), 1)
         executable_data = pages[:4] + ["page offset=0x3000 status=0x0 attributes=0x20000"]
-        self.assertEqual(len(lib.check_page_attributes(self.harness(*executable_data), sections)), 1)
-        self.assertEqual(len(lib.check_page_attributes(self.harness(*pages[:4]), sections)), 1)
-        self.assertTrue(lib.check_page_attributes(self.harness("image-pages base=0x0 size=0x0 protocol=0x800000000000000E"),
+        self.assertEqual(len(checks.check_page_attributes(self.harness(*executable_data), sections)), 1)
+        self.assertEqual(len(checks.check_page_attributes(self.harness(*pages[:4]), sections)), 1)
+        self.assertTrue(checks.check_page_attributes(self.harness("image-pages base=0x0 size=0x0 protocol=0x800000000000000E"),
                                                   sections))
 
     def test_package_list_named_by_another_guid(self):
         other = "0044005C-0052-0049-5600-450052002E00"
-        self.assertEqual(lib.check_package_list(package_list(guid=other), TWO, other), [])
-        self.assertEqual(len(lib.check_package_list(package_list(), TWO, other)), 1)
+        self.assertEqual(checks.check_package_list_bytes(package_list(guid=other), TWO, other), [])
+        self.assertEqual(len(checks.check_package_list_bytes(package_list(), TWO, other)), 1)
 
 
 class DebugLogTest(unittest.TestCase):
     """The DXE core's own lines, as a DEBUG OVMF writes them, in dispatch order."""
-    PRODUCER = [f"Loading driver {lib.SMBIOS_PRODUCER_FILE_GUID}",
+    PRODUCER = [f"Loading driver {firmware_log.SMBIOS_PRODUCER_FILE_GUID}",
                 "Loading driver at 0x0000D550000 EntryPoint=0x0000D551AF5 SmbiosPlatformDxe.efi",
                 "SmbiosAdd: Smbios type 1 with size 0x4B is added to 32-bit table"]
-    ENUMERATED = [f"InstallProtocolInterface: {lib.PCI_ENUMERATION_COMPLETE_GUID} 0"]
+    ENUMERATED = [f"InstallProtocolInterface: {firmware_log.PCI_ENUMERATION_COMPLETE_GUID} 0"]
     DRIVER = [f"Loading driver {TWO.file_guid}",
               "None of Tcg2Protocol/CcMeasurementProtocol is installed.",
               "InstallProtocolInterface: 5B1B31A1-9562-11D2-8E3F-00A0C969723B C78BEA0",
@@ -321,7 +348,7 @@ class DebugLogTest(unittest.TestCase):
                  "ProtectUefiImage failed to create image properties record"]
 
     def problems(self, *parts, serial="", protected=False, platform=TWO):
-        return lib.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv", platform,
+        return firmware_log.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv", platform,
                                    protected)
 
     def test_driver_after_enumeration_and_the_smbios_producer_passes(self):
@@ -353,8 +380,8 @@ class DebugLogTest(unittest.TestCase):
                  "Loading driver at 0x0000C700000 EntryPoint=0x0000C701000 SlotInventoryTestPlatform.efi"]
         self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, later, self.UNALIGNED,
                                        protected=True), [])
-        self.assertEqual(lib.driver_load_address("\n".join(self.DRIVER + later), TWO), 0xC763000)
-        self.assertIsNone(lib.driver_load_address("\n".join(self.DRIVER + later), ONE))
+        self.assertEqual(firmware_log.driver_load_address("\n".join(self.DRIVER + later), TWO), 0xC763000)
+        self.assertIsNone(firmware_log.driver_load_address("\n".join(self.DRIVER + later), ONE))
 
     def test_exception_dump_names_type_address_and_image(self):
         dump = ("!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"
@@ -363,8 +390,8 @@ class DebugLogTest(unittest.TestCase):
                 "CR0  - 0000000080010033, CR2  - 000000000C75F000, CR3  - 000000000FC01000\n"
                 "!!!! Find image based on IP(0xC76304A) (No PDB)  (ImageBase=000000000C763000, "
                 "EntryPoint=000000000C763000) !!!!\n")
-        self.assertEqual(lib.exception_dump(dump), (0x0E, 0x2, 0xC76304A, 0xC75F000, 0xC763000))
-        self.assertEqual(lib.exception_dump("no fault"), (None,) * 5)
+        self.assertEqual(firmware_log.exception_dump(dump), (0x0E, 0x2, 0xC76304A, 0xC75F000, 0xC763000))
+        self.assertEqual(firmware_log.exception_dump("no fault"), (None,) * 5)
 
 
 if __name__ == "__main__":

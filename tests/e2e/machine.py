@@ -1,0 +1,136 @@
+"""The QEMU machine of a scenario: q35 with the scenario's devices (its own,
+or derived from its platform's description), its -smbios records, the shared
+memory backing the PCH sideband window, the firmware's flash drives and the
+console."""
+import json
+import os
+import shutil
+import subprocess
+
+import board as boards
+import boot_media
+import derived_machine
+import smbios_dump
+
+QEMU = os.environ.get("QEMU", "qemu-system-x86_64")
+OVMF_CODE = os.environ.get("OVMF_CODE", "/usr/share/OVMF/OVMF_CODE_4M.fd")
+OVMF_VARS = os.environ.get("OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd")
+# OVMF adds QEMU's structures under their own handles and drops one whose handle
+# is taken, so raw records count up from a handle QEMU never gives its own.
+RAW_TYPE9_HANDLE = 0x9000
+
+
+def qemu_missing():
+    """Why QEMU cannot run here, or None."""
+    if shutil.which(QEMU) is None:
+        return f"{QEMU} not found"
+    for path in (OVMF_CODE, OVMF_VARS):
+        if not os.path.exists(path):
+            return f"{path} not found"
+    return None
+
+
+def network_device():
+    """igb models the board's I350; older QEMU lacks it, e1000e stands in."""
+    try:
+        listing = subprocess.run([QEMU, "-device", "help"], capture_output=True, text=True,
+                                 timeout=30).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        listing = ""
+    return "igb" if '"igb"' in listing else "e1000e"
+
+
+def smbios_options(qemu, work):
+    """-smbios options: QEMU's own records, and raw Type 9 structures through a file."""
+    options = []
+    for value in qemu.get("smbios", []):
+        options += ["-smbios", value]
+    slots = qemu.get("smbiosType9", [])
+    if slots:
+        path = os.path.join(work, "type9.bin")
+        with open(path, "wb") as handle:
+            for i, designation in enumerate(slots):
+                # Slot fields after the designation: PCIe x8, 8x, available, long, id 0x63.
+                formatted = bytes([1, 0xB5, 0x0B, 3, 4, 0x63, 0, 0x04, 0, 0, 0, 0, 0])
+                handle.write(smbios_dump.raw_smbios_structure(9, formatted, [designation],
+                                                      RAW_TYPE9_HANDLE + i))
+        options += ["-smbios", f"file={path}"]
+    return options
+
+
+def scenario_board(board_path, platform, work):
+    """(board, path) of a scenario: for a machine derived from the
+    description, the board as the simulator must see it (sockets, root
+    ports and their secondary buses, the functions that answer), written to
+    work/board.json for boardsim; else the board file as it is."""
+    board = boards.load_board(board_path)
+    made = derived_machine.machine_of(board, platform)
+    if made.board is board:
+        return board, board_path
+    path = os.path.join(work, "board.json")
+    with open(path, "w", encoding="utf-8") as handle:
+        json.dump(made.board, handle, indent=1)
+    return made.board, path
+
+
+def scenario_options(board, platform, name, work, nic, through_fw_cfg=False):
+    """(QEMU options, scenario text) that make a scenario's machine of its
+    platform: machine type, devices, -smbios records, the shared memory
+    backing the sideband window; with through_fw_cfg also the scenario text
+    as the fw_cfg file the test platform's DXE driver reads. board is the
+    board as scenario_board gives it. Files go into work. Memory, firmware,
+    disks, serial port (or -kernel/-initrd) are the caller's."""
+    qemu = board.get("qemu", {})
+    made = derived_machine.machine_of(board, platform)
+    options = ["-machine", qemu.get("machine", "q35")]
+    window_device = None
+    if boards.window_needed(board, platform):
+        window_path = os.path.join(work, "sideband.bin")
+        boards.write_window(window_path, board, platform)
+        window_device = made.window_device
+        options += ["-object", f"memory-backend-file,id=sidebandwin,share=on,mem-path={window_path},"
+                    f"size={boards.WINDOW_SIZE}",
+                    "-device", f"ivshmem-plain,memdev=sidebandwin,bus=pcie.0,addr=0x{window_device:x}"]
+    for device in made.devices:
+        options += ["-device", device.replace("{nic}", nic)]
+    options += smbios_options(qemu, work)
+    text = boot_media.scenario_text(board, name, window_device, platform)
+    if through_fw_cfg:
+        path = os.path.join(work, "fw_cfg-scenario.txt")
+        boot_media.write_text(path, text)
+        options += ["-fw_cfg", boot_media.fw_cfg_option(boot_media.FW_CFG_SCENARIO, path)]
+    return options, text
+
+
+def firmware_options(work, code=OVMF_CODE, variables=OVMF_VARS):
+    """Flash drives: the code image (read-only) and a fresh copy of the variable store."""
+    vars_copy = os.path.join(work, "vars.fd")
+    shutil.copyfile(variables, vars_copy)
+    return ["-drive", f"if=pflash,format=raw,unit=0,readonly=on,file={code}",
+            "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
+
+
+def console_options(serial):
+    return ["-nodefaults", "-nographic", "-monitor", "none", "-serial", f"file:{serial}", "-no-reboot"]
+
+
+def machine_command(board, platform, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False,
+                    memory=256, variables=OVMF_VARS):
+    """(command, scenario text): the scenario's machine on the code image with
+    its serial port to serial; the caller adds what it boots from."""
+    options, text = scenario_options(board, platform, name, work, nic, through_fw_cfg)
+    return ([QEMU, "-m", str(memory)] + options + console_options(serial) +
+            firmware_options(work, code, variables)), text
+
+
+def qemu_command(board, platform, work, volume, serial, nic, name="", code=OVMF_CODE, through_fw_cfg=False,
+                 variables=OVMF_VARS):
+    """(command, scenario text) of one boot from a FAT directory."""
+    command, text = machine_command(board, platform, name, work, nic, serial, code, through_fw_cfg,
+                                    variables=variables)
+    return command + ["-drive", f"file=fat:rw:{volume},format=raw"], text
+
+
+def debug_log_options(log):
+    """A DEBUG OVMF writes its log to I/O port 0x402."""
+    return ["-debugcon", f"file:{log}", "-global", "isa-debugcon.iobase=0x402"]
