@@ -33,8 +33,11 @@ import run_qemu  # noqa: E402
 # point and every onboard device absent, so every Type 41 record disabled
 # (s2); QEMU's own Type 41 record naming 00:17.0, purged, and the sSATA
 # controller absent (s3); the one-socket platform's firmware and driver, its
-# three onboard devices answering (p1).
-SCENARIOS = ["s1_cards_straps_000", "s2_window_ids", "s3_earlier_records_fr", "p1_one_socket_cards"]
+# three onboard devices answering (p1); the four-socket platform on a machine
+# derived from its description alone, a device on the root bus, one behind a
+# fixed bridge and one behind a root port all answering (f1).
+SCENARIOS = ["s1_cards_straps_000", "s2_window_ids", "s3_earlier_records_fr", "p1_one_socket_cards",
+             "f1_four_socket_cards"]
 BOOT_TIMEOUT = int(os.environ.get("LINUX_BOOT_TIMEOUT", "240"))
 KERNEL_ARGUMENTS = "console=ttyS0 panic=-1 rdinit=/init"
 

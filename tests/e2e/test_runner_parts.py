@@ -1,4 +1,6 @@
 """Unit tests of the QEMU run's pure parts: python3 -m unittest discover -s tests/e2e"""
+import copy
+import dataclasses
 import json
 import os
 import shutil
@@ -10,6 +12,7 @@ import unittest
 import board as boards
 import boot_media
 import checks
+import derived_machine
 import emit  # the generator's, on the path board puts tools/platform on
 import firmware_images
 import firmware_log
@@ -191,6 +194,61 @@ class PlatformTest(unittest.TestCase):
         self.assertEqual([line for line in lines if line.startswith("socket=")], [
             "socket=0x00,4,0,0x40,0x00000001", "socket=0x00,4,1,0x50,0x00000002",
             "socket=0x00,4,2,0x60,0x00000003", "socket=0x00,4,3,0x70,0x00000004"])
+
+
+def derived(board, platform):
+    return derived_machine.derive(board, platform)
+
+
+def with_devices(platform, change):
+    """platform with its description's onboard devices changed by change(devices)."""
+    described = dataclasses.replace(platform.described, devices=[dataclasses.replace(d) for d in
+                                                                 platform.described.devices])
+    change(described.devices)
+    changed = copy.copy(platform)
+    changed.described = described
+    return changed
+
+
+class DerivedMachineTest(unittest.TestCase):
+    def test_machine_and_board_follow_the_description(self):
+        made = derived({"straps": {"front": 0, "rear": 90}, "qemu": {"fitted": {"slots": [40, 28]}}}, FOUR)
+        # Group buses chosen from 0x10 up, each socket's groups in its word.
+        self.assertEqual(made.board["sockets"], ["0x00181000", "0x00002820", "0x38300000", "0x40000000"])
+        bridges = {(b["bus"], b["device"]): b["secondary"] for b in made.board["bridges"]}
+        # The fixed bridge on the root bus takes bus 1; each expander's ports its own bus + 1 up.
+        self.assertEqual(bridges[("0x00", 2)], "0x01")
+        self.assertEqual(bridges[("0x40", 4)], "0x42")
+        self.assertEqual(len(bridges), 14)
+        self.assertIn("pci-testdev,bus=rp40_04,addr=0x0", made.devices)
+        self.assertIn("bochs-display,bus=pcie.0,addr=0x3.0", made.devices)
+        self.assertIn({"bus": "0x42", "device": 0, "function": 0}, made.board["devices"])
+        self.assertNotIn({"bus": "0x31", "device": 0, "function": 0}, made.board["devices"])
+        # The derived board is a scenario with its machine written out: deriving it again keeps it.
+        self.assertEqual(derived_machine.machine_of(made.board, FOUR).devices, made.devices)
+
+    def test_identifiers_read_as_the_driver_reads_them(self):
+        # Riser 2 strapped 5 with its top pad owned elsewhere reads 1: the one-slot card, Slot ID 4.
+        board = {"straps": {"riser1": 7, "riser2": 5, "riser3": 3}, "sockets": ["0x38282000", "0x68584800"],
+                 "pads": [{"pad": "0x01030015", "level": 1, "owner": 1}], "qemu": {"fitted": {"slots": [4]}}}
+        self.assertIn("pci-testdev,bus=rp48_00,addr=0x0", derived(board, TWO).devices)
+
+    def test_what_qemu_cannot_model_is_refused_naming_the_field(self):
+        two = {"straps": {"riser1": 7, "riser2": 7, "riser3": 3}, "sockets": ["0x38282000", "0x68584800"]}
+        refused = [
+            # A root port on the root bus takes bus 1 and 2; the fixed bridge's bus 2 is an expander.
+            (dict(two, sockets=["0x38002000", "0x68584800"]), TWO, "sockets: the root ports on bus 0x00"),
+            (dict(two, qemu={"fitted": {"slots": [1]}}), TWO, r"qemu.fitted.slots\[0\]: Slot ID 1"),
+            (dict(two, bridges=[]), TWO, "bridges: a board whose machine is derived"),
+            (dict(two, qemu={"fitted": {"devices": [5]}}), TWO, r"qemu.fitted.devices\[0\]"),
+            ({"qemu": {"fitted": {"devices": [0, 2]}}}, ONE, r"onboardDevices\[1\]: q35's own 00:1f.2"),
+            ({}, with_devices(ONE, lambda d: setattr(d[0], "bus_or_socket", 0x10)), r"onboardDevices\[0\].onBus"),
+            ({}, with_devices(ONE, lambda d: setattr(d[2], "device", 1)), r"onboardDevices\[2\].device"),
+            ({}, with_devices(ONE, lambda d: setattr(d[1], "probe_function", 5)), "to which QEMU adds none"),
+        ]
+        for board, platform, message in refused:
+            with self.subTest(message=message), self.assertRaisesRegex(boards.BoardError, message):
+                derived(board, platform)
 
 
 def record(record_type, handle, formatted, strings):
