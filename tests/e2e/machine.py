@@ -2,9 +2,11 @@
 or derived from its platform's description), its -smbios records, the shared
 memory backing the PCH sideband window, the firmware's flash drives and the
 console."""
+import hashlib
 import json
 import os
 import shutil
+import socket
 import subprocess
 
 import board as boards
@@ -110,8 +112,44 @@ def firmware_options(work, code=OVMF_CODE, variables=OVMF_VARS):
             "-drive", f"if=pflash,format=raw,unit=1,file={vars_copy}"]
 
 
+def monitor_socket(serial):
+    """The abstract socket name of the QEMU monitor of the boot whose console
+    goes to serial: no file to clean up, and short whatever the build tree's path."""
+    digest = hashlib.sha1(os.path.abspath(serial).encode()).hexdigest()[:12]
+    return f"slotinv-{os.getpid()}-{digest}"
+
+
 def console_options(serial):
-    return ["-nodefaults", "-nographic", "-monitor", "none", "-serial", f"file:{serial}", "-no-reboot"]
+    """The serial port logged to serial, and a monitor on a socket through
+    which press_enter types at the firmware's keyboard."""
+    return ["-nodefaults", "-nographic", "-serial", f"file:{serial}", "-no-reboot",
+            "-chardev", f"socket,id=monitor,path={monitor_socket(serial)},abstract=on,server=on,wait=off",
+            "-mon", "chardev=monitor,mode=readline"]
+
+
+# The UEFI Shell's countdown before its startup.nsh: five seconds, or any key.
+SHELL_COUNTDOWN = "or any other key to continue"
+
+
+def press_enter(serial):
+    """Presses Enter on the machine's keyboard (PS/2, which OVMF's console
+    reads), through its monitor; False when the monitor cannot be reached."""
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as monitor:
+            monitor.settimeout(5)
+            monitor.connect("\0" + monitor_socket(serial))
+            monitor.sendall(b"sendkey ret\n")
+            # Hanging up before the monitor has run the command can lose it:
+            # wait for its next prompt, after the command's echo.
+            seen = b""
+            while seen.count(b"(qemu)") < 2:
+                data = monitor.recv(4096)
+                if not data:
+                    return False
+                seen += data
+        return True
+    except OSError:
+        return False
 
 
 def machine_command(board, platform, name, work, nic, serial, code=OVMF_CODE, through_fw_cfg=False,
