@@ -3,9 +3,10 @@
 # BUILD/platforms/NAME/generated/ and the simulator's files in
 # BUILD/platforms/NAME/host/. It runs when CMake configures, so the tables exist
 # before anything that includes them is compiled, and the descriptions, the
-# generator and the headers it reads are configure dependencies: a change to
-# any of them makes the next build configure, and so generate, again. A
-# description the generator refuses stops the build with its message.
+# generator and the files it reads (the headers, the package's DEC and the
+# binary INF's version for the source module) are configure dependencies: a
+# change to any of them makes the next build configure, and so generate,
+# again. A description the generator refuses stops the build with its message.
 #
 # Per platform NAME: driver_NAME (the driver's shared routines with NAME's
 # tables) and sim_NAME (the simulator with NAME's description built in); the
@@ -17,7 +18,8 @@ file(GLOB platform_descriptions CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platforms/
 file(GLOB generator_sources ${CMAKE_SOURCE_DIR}/tools/platform/*.py)
 set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${platform_descriptions} ${generator_sources} ${CMAKE_SOURCE_DIR}/hw/gpio_pads.h
-             ${CMAKE_SOURCE_DIR}/include/smbios_records.h)
+             ${CMAKE_SOURCE_DIR}/include/smbios_records.h ${CMAKE_SOURCE_DIR}/SlotInventoryPkg.dec
+             ${CMAKE_SOURCE_DIR}/platform/SlotInventoryDxe.inf)
 
 set(PLATFORMS)
 foreach(description IN LISTS platform_descriptions)

@@ -131,6 +131,23 @@ class Outputs(unittest.TestCase):
         self.assertEqual(defines["FILE_GUID"], module["fileGuid"])
         self.assertEqual(defines["BASE_NAME"], module["baseName"])
 
+    def test_the_package_roots_source_module_is_the_default_platforms(self):
+        # SlotInventoryDxe.inf and its DSC and FDF lines in platform/ are what a
+        # platform and the OVMF source build take: the same writer's text as
+        # every platform's module, so they cannot drift from it.
+        with tempfile.TemporaryDirectory() as scratch:
+            self.assertEqual(generate(BOARD, "--package-root", scratch).returncode, 0)
+            written = sorted(os.path.relpath(os.path.join(folder, name), scratch)
+                             for folder, _, names in os.walk(scratch) for name in names)
+            self.assertEqual(written, ["SlotInventoryDxe.inf", "platform/SlotInventoryDxeSource.dsc",
+                                       "platform/SlotInventoryDxeSource.fdf"])
+            for name in written:
+                with open(os.path.join(scratch, name)) as fresh, \
+                        open(os.path.join(SOURCE_DIR, name)) as checked_in:
+                    self.assertEqual(checked_in.read(), fresh.read(),
+                                     f"{name} is stale; refresh it with: python3 tools/platform/generate.py "
+                                     "platforms/two-socket-riser/platform.json --package-root .")
+
     def test_a_stale_table_is_named_with_the_command_that_refreshes_it(self):
         with tempfile.TemporaryDirectory() as scratch:
             self.assertEqual(generate(BOARD, "--driver", scratch).returncode, 0)
