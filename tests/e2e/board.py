@@ -224,8 +224,9 @@ def window_needed(board, platform):
 # OVMF built from EDK2's source with the driver in its platform build:
 # dispatched in a RELEASE ("edk2") and a DEBUG build with memory protection
 # ("edk2-debug"), loaded by the DEBUG build's shell ("edk2-debug-shell"), and
-# dispatched in a RELEASE build that compiles it from source ("edk2-src").
-BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell", "edk2-src", "edk2-strict",
+# dispatched, built from source, by 2025.02 with every image protected
+# ("edk2-strict"), or loaded as our binary image by its shell ("edk2-strict-shell").
+BOOT_KINDS = ("app", "fv", "shell", "edk2", "edk2-debug", "edk2-debug-shell", "edk2-strict",
               "edk2-strict-shell", "gdb", "crash")
 
 

@@ -323,9 +323,12 @@ def check_app_boot(text, board, platform, board_path, work, images):
     return problems
 
 
-def check_firmware_boot(text, board, platform, board_path, work, images, kind):
+def check_firmware_boot(text, board, platform, board_path, work, images, kind, dispatched=None):
     """Boots on firmware with the test platform's driver: its set-up, then the
-    harness's report; on a DEBUG firmware also its log."""
+    harness's report; on a DEBUG firmware also its log. dispatched: the image
+    of the driver the firmware dispatches (our binary, or one EDK2 built from
+    source), whose pages a protecting firmware must map; for a shell's load,
+    the platform's image."""
     boot = firmware_images.FIRMWARE_BOOTS[kind]
     setup = serial_report.Report(text, serial_report.PLATFORM_BEGIN_MARKER, serial_report.PLATFORM_END_MARKER)
     problems = check_setup(setup, board, platform, "test platform driver")
@@ -343,10 +346,10 @@ def check_firmware_boot(text, board, platform, board_path, work, images, kind):
         problems += check_package_list(report, platform, guid)
         problems += check_records(report, board, platform, board_path, work, images)
         if boot.protected:
-            problems += check_page_attributes(report, image_sections(platform.images["efi"]))
+            problems += check_page_attributes(report, image_sections(dispatched or platform.images["efi"]))
     if boot.debug:
         problems += firmware_log.check_debug_log(read_text(os.path.join(work, "debug.log")), text, boot.arrival,
-                                        platform, boot.protected)
+                                                 platform, boot.protected)
     return problems
 
 

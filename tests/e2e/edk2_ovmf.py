@@ -6,7 +6,7 @@ SmbiosPlatformDxe, sections it lacks, the file rule, are appended), the test
 platform's driver added the same way from its own INF and FDF lines, and
 EDK2's own build making the firmware files, volumes and flash image.
 
-usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: debug, strict, source)
+usage: edk2_ovmf.py BUILD_DIR [CONFIG ...]   (default: debug, strict)
 
 Configurations, each on one EDK2 release (scripts/fetch-edk2.sh --release):
   release  2022.11 RELEASE, GCC5: the driver as a binary module, as Debian's
@@ -15,13 +15,14 @@ Configurations, each on one EDK2 release (scripts/fetch-edk2.sh --release):
            NULL-pointer detection, stack guard and freed-memory clearing
   strict   2025.02 DEBUG, GCC: debug's protection, and every DXE image
            page-aligned and protected (code read-only, data not executable),
-           from the lines of platform/StrictImageProtection.dsc
-  source   2025.02 RELEASE, GCC: the driver built from source (the repository
-           as SlotInventoryPkg/, the lines of platform/SlotInventoryDxeSource.dsc
-           and .fdf)
+           from the lines of platform/StrictImageProtection.dsc; the driver
+           built from source (the repository as SlotInventoryPkg/, the lines
+           of platform/SlotInventoryDxeSource.dsc and .fdf), so that one build
+           proves both (our binary image is protected when its shell loads it)
   debug-shell, strict-shell  the debug or strict firmware itself, its copy of
-           the driver's file made never to dispatch, for the shell's load and
-           the fault controls (EDK2 would rebuild every module for a second FDF)
+           the driver's file replaced by our binary image made never to
+           dispatch, for the shell's load and the fault controls (EDK2 would
+           rebuild every module for a second FDF)
 Each firmware is cached under ${XDG_CACHE_HOME:-~/.cache}/slotinv-edk2/firmware/
 by a hash of its inputs (the EDK2 source, the flags, the images, the INFs and
 sources, the DSC and FDF as edited). Each configuration keeps its own EDK2
@@ -52,7 +53,7 @@ STRICT_DSC = os.path.join(SOURCE_DIR, "platform", "StrictImageProtection.dsc")
 # The repository is the driver's EDK2 package; what its module build reads.
 PACKAGE_NAME = "SlotInventoryPkg"
 PACKAGE_FILES = ("SlotInventoryDxe.inf", "SlotInventoryPkg.dec")
-PACKAGE_DIRS = ("include", "image", "base", "hw", "smbios", "hii", "inventory", "entry")
+PACKAGE_DIRS = ("include", "image", "base", "hw", "smbios", "hii", "inventory", "entry", "platforms")
 TEST_PLATFORM_FDF = os.path.join(SOURCE_DIR, "tests", "uefi", "test_platform", "SlotInventoryTestPlatform.fdf")
 FIRMWARE_TOOLS = os.path.join(SOURCE_DIR, "tools", "firmware")
 # A dependency expression the DXE core never satisfies: FALSE, END.
@@ -70,7 +71,7 @@ TOOLCHAIN = {DEBIAN_12: "GCC5", DEBIAN_13: "GCC"}
 BUILD_FLAGS = {DEBIAN_12: ["-a", "X64", "-DFD_SIZE_4MB", "-DSECURE_BOOT_ENABLE=TRUE"],
                DEBIAN_13: ["-a", "X64", "-DFD_SIZE_4MB"]}
 # Built when no configuration is named: the test command's matrix.
-DEFAULT_CONFIGS = ("debug", "strict", "source")
+DEFAULT_CONFIGS = ("debug", "strict")
 # Configurations that are another's firmware with the driver's file never dispatched.
 UNDISPATCHED = {"debug-shell": "debug", "strict-shell": "strict"}
 
@@ -118,8 +119,8 @@ def configurations(build):
     return {
         "release": Config(DEBIAN_12, "RELEASE", fdf, [], binary, False, ()),
         "debug": Config(DEBIAN_12, "DEBUG", fdf, [], binary, False, PROTECTION_PCDS),
-        "strict": Config(DEBIAN_13, "DEBUG", fdf, [STRICT_DSC], binary, False, PROTECTION_PCDS),
-        "source": Config(DEBIAN_13, "RELEASE", fdf + [SOURCE_FDF], [SOURCE_DSC], [platform], True, ()),
+        "strict": Config(DEBIAN_13, "DEBUG", fdf + [SOURCE_FDF], [STRICT_DSC, SOURCE_DSC], [platform], True,
+                         PROTECTION_PCDS),
     }
 
 
@@ -334,10 +335,11 @@ def undispatched_copy(build, made):
 def firmware(build, name):
     """Builds configuration name, or finds it in the cache. Returns a dict:
     code, vars (flash images), ffs (EDK2's firmware file of each module, by
-    INF base name), log, seconds, cached."""
+    INF base name), driver (the image of the driver the firmware dispatches:
+    our binary image, or the one EDK2 built from source), log, seconds, cached."""
     if name in UNDISPATCHED:
         made = firmware(build, UNDISPATCHED[name])
-        return dict(made, code=undispatched_copy(build, made))
+        return dict(made, code=undispatched_copy(build, made), driver=None)
     config = configurations(build)[name]
     # Keyed by release too: a configuration on another release shares neither workspace nor firmware.
     key = f"{name}-{config.release}"
@@ -349,7 +351,8 @@ def firmware(build, name):
     fdf, dsc = platform_fdf(edk2, config), platform_dsc(edk2, config)
     out = os.path.join(CACHE, "firmware", f"{key}-{input_hash(edk2, config, fdf, dsc)}")
     result = {"code": os.path.join(out, "OVMF_CODE.fd"), "vars": os.path.join(out, "OVMF_VARS.fd"),
-              "log": os.path.join(out, "build.log"), "ffs": {}, "seconds": 0.0, "cached": True}
+              "log": os.path.join(out, "build.log"), "ffs": {}, "seconds": 0.0, "cached": True,
+              "driver": os.path.join(out, "SlotInventoryDxe.efi") if config.source else driver_module(build).files[0]}
     for base in [os.path.splitext(os.path.basename(module.inf))[0] for module in config.modules] + (
             ["SlotInventoryDxe"] if config.source else []):
         result["ffs"][base] = os.path.join(out, f"{base}.ffs")
@@ -375,6 +378,9 @@ def firmware(build, name):
             if len(made) != 1:
                 raise BuildError(f"expected one firmware file of {base} in {output}/FV/Ffs, found {len(made)}")
             shutil.copyfile(made[0], os.path.join(partial, os.path.basename(path)))
+        if config.source:
+            shutil.copyfile(os.path.join(output, "X64", "SlotInventoryDxe.efi"),
+                            os.path.join(partial, "SlotInventoryDxe.efi"))
         open(os.path.join(partial, ".complete"), "w").close()
         os.replace(partial, out)
         # Earlier firmware of this configuration, and failed attempts, are stale now.

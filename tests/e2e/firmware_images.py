@@ -35,7 +35,6 @@ FIRMWARE_BOOTS = {
     "edk2": FirmwareBoot("fv", "release", False, False),
     "edk2-debug": FirmwareBoot("fv", "debug", True, False),
     "edk2-debug-shell": FirmwareBoot("shell", "debug-shell", True, False),
-    "edk2-src": FirmwareBoot("fv", "source", False, False),
     "edk2-strict": FirmwareBoot("fv", "strict", True, True),
     "edk2-strict-shell": FirmwareBoot("shell", "strict-shell", True, True),
 }
@@ -71,9 +70,12 @@ def patched_firmware(build, platform=None):
 
 
 def firmware_images(build, boot, platform):
-    """(code, variable store) of a firmware boot's OVMF, for a scenario of platform."""
+    """(code, variable store, the image of the driver it dispatches: None when
+    a shell loads it) of a firmware boot's OVMF, for a scenario of platform."""
     if boot.edk2_config is None:
-        return patched_firmware(build, platform if boot.arrival == "fv" else None), OVMF_VARS
+        if boot.arrival != "fv":
+            return patched_firmware(build, None), OVMF_VARS, None
+        return patched_firmware(build, platform), OVMF_VARS, platform.images["efi"]
     if boot.arrival == "fv" and platform is not None and platform.name != boards.DEFAULT_PLATFORM:
         raise RuntimeError(f"the EDK2 firmware carries {boards.DEFAULT_PLATFORM}'s driver, not {platform.name}'s: "
                            "boot this platform's driver from an EDK2 kind's shell")
@@ -81,7 +83,7 @@ def firmware_images(build, boot, platform):
         made = edk2_ovmf.firmware(build, boot.edk2_config)
     except edk2_ovmf.BuildError as error:
         raise RuntimeError(str(error)) from error
-    return made["code"], made["vars"]
+    return made["code"], made["vars"], made["driver"]
 
 
 def shell_image(build, code):

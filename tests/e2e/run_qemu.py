@@ -130,7 +130,7 @@ def boot_from_firmware(board, platform, name, work, images, nic, kind, extra_opt
     extra_options go on QEMU's command line; driver is the image the shell
     loads instead of the platform's."""
     boot = firmware_images.FIRMWARE_BOOTS[kind]
-    code, variables = firmware_images.firmware_images(images.build, boot, platform)
+    code, variables, _ = firmware_images.firmware_images(images.build, boot, platform)
     volume = os.path.join(work, "volume")
     shutil.rmtree(volume, ignore_errors=True)
     serial = os.path.join(work, "serial.log")
@@ -251,7 +251,7 @@ def run_fault_control(name, images, verbose):
     os.makedirs(work, exist_ok=True)
     path = os.path.join(images.test_firmware, control.image)
     try:
-        code, variables = firmware_images.firmware_images(
+        code, variables, _ = firmware_images.firmware_images(
             images.build, firmware_images.FIRMWARE_BOOTS[control.firmware], None)
         volume = os.path.join(work, "volume")
         shutil.rmtree(volume, ignore_errors=True)
@@ -310,7 +310,8 @@ def run_scenario(board_path, build, images, nic, verbose, kind="app"):
             problems += checks.check_firmware_boot(text, board, platform, board_path, work, images, GDB_FIRMWARE)
         else:
             text, problems, elapsed = boot_from_firmware(board, platform, base, work, images, nic, kind)
-            problems += checks.check_firmware_boot(text, board, platform, board_path, work, images, kind)
+            _, _, dispatched = firmware_images.firmware_images(build, firmware_images.FIRMWARE_BOOTS[kind], platform)
+            problems += checks.check_firmware_boot(text, board, platform, board_path, work, images, kind, dispatched)
     except (boards.BoardError, KeyError, ValueError, OSError, RuntimeError, pe_image.ImageError) as error:
         return name, [f"scenario not run: {error}"], 0.0
     if verbose:
