@@ -8,7 +8,7 @@
 # description the generator refuses stops the build with its message.
 #
 # Per platform NAME: driver_NAME (the driver's shared routines with NAME's
-# tables) and sim_NAME (the simulator with NAME's description built in); the
+# tables) and sim_NAME (the simulator with NAME's model built in); the
 # default platform's are `driver` and `sim`. Sets PLATFORMS and, per platform,
 # PLATFORM_SOURCES_NAME (its generated driver sources), PLATFORM_INCLUDE_DIR_NAME,
 # PLATFORM_HOST_DIR_NAME, PLATFORM_BASE_NAME_NAME and PLATFORM_FILE_GUID_NAME.
@@ -52,7 +52,7 @@ foreach(description IN LISTS platform_descriptions)
   add_library(${driver_library} STATIC ${SHARED_DRIVER_SOURCES} ${PLATFORM_SOURCES_${platform}})
   target_include_directories(${driver_library} PUBLIC ${CMAKE_SOURCE_DIR} ${out}/generated)
   target_compile_options(${driver_library} PRIVATE ${WARNING_FLAGS} ${DRIVER_FLAGS})
-  add_library(${sim_library} STATIC $<TARGET_OBJECTS:sim_objects> ${out}/host/platform_description.cpp)
+  add_library(${sim_library} STATIC $<TARGET_OBJECTS:sim_objects> ${out}/host/platform_model.cpp)
   target_include_directories(${sim_library} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${sim_library} PUBLIC ${driver_library})
   # On the host the driver's hardware seams (the GPIO sideband load) are served by the simulator.
