@@ -1,17 +1,19 @@
-// boardsim on every platform of platforms/: a board of another platform is
-// run by that platform's own driver (boardsim hands it to boardsim-NAME), its
-// cards follow its description, a position of eight pads takes every
-// identifier, and a description or board of another platform than the one
-// built is refused.
+// boardsim on every platform of platforms/, whichever is the default: every
+// shipped board runs on its platform's own driver (boardsim hands it to
+// boardsim-NAME), a platform's cards follow its description, a position of
+// eight pads takes every identifier, and a description or board of another
+// platform than the one built is refused.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "sim/dmidecode.h"
 #include "tests/scratch_directory.h"
 
 namespace {
@@ -41,6 +43,21 @@ std::string Scratch(const std::string &name, const std::string &text) {
   std::string path = testing_support::ScratchPath(name);
   std::ofstream(path) << text;
   return path;
+}
+
+TEST(Platforms, EveryShippedBoardRunsCleanAndDecodes) {
+  namespace fs = std::filesystem;
+  size_t boards = 0;
+  for (const fs::directory_entry &entry : fs::recursive_directory_iterator(kSource + "/boards")) {
+    if (entry.path().extension() != ".json") continue;
+    boards++;
+    Outcome outcome = Boardsim(entry.path().string() + " --dmidecode");
+    EXPECT_EQ(outcome.status, 0) << entry.path() << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find("driver status: EFI_SUCCESS"), std::string::npos) << entry.path();
+    EXPECT_EQ(outcome.output.find("WARNING"), std::string::npos) << outcome.output;
+    EXPECT_EQ(sim::DmidecodeWarning(outcome.output), "") << outcome.output;
+  }
+  EXPECT_GE(boards, 16u);
 }
 
 // The rear position's eight pads give every identifier, 255 included, from an
