@@ -11,7 +11,8 @@
 # tables) and sim_NAME (the simulator with NAME's model built in); `driver`
 # and `sim` name the default platform's. Sets PLATFORMS and, per platform,
 # PLATFORM_SOURCES_NAME (its generated driver sources), PLATFORM_INCLUDE_DIR_NAME,
-# PLATFORM_HOST_DIR_NAME, PLATFORM_BASE_NAME_NAME and PLATFORM_FILE_GUID_NAME.
+# PLATFORM_HOST_DIR_NAME, PLATFORM_BASE_NAME_NAME, PLATFORM_FILE_GUID_NAME and
+# PLATFORM_FLASH_BUDGET_NAME (bytes of the compressed image).
 
 file(GLOB platform_descriptions CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platforms/*/platform.json)
 file(GLOB generator_sources ${CMAKE_SOURCE_DIR}/tools/platform/*.py)
@@ -38,6 +39,7 @@ foreach(description IN LISTS platform_descriptions)
   file(READ ${out}/host/summary.json summary)
   string(JSON PLATFORM_BASE_NAME_${platform} GET ${summary} baseName)
   string(JSON PLATFORM_FILE_GUID_${platform} GET ${summary} fileGuid)
+  string(JSON PLATFORM_FLASH_BUDGET_${platform} GET ${summary} flashBudget)
   file(GLOB PLATFORM_SOURCES_${platform} ${out}/generated/*.cpp)
   set(PLATFORM_INCLUDE_DIR_${platform} ${out}/generated)
   set(PLATFORM_HOST_DIR_${platform} ${out}/host)

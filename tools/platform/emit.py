@@ -438,6 +438,8 @@ def summary(platform, source, image_dir):
         "baseName": platform.base_name,
         "fileGuid": platform.file_guid,
         "image": image,
+        # Bytes the LZMA-compressed image may take in flash.
+        "flashBudget": platform.flash_budget,
         "language": platform.language,
         # The package's strings in id order (from 1), the id of the language's
         # display name, and the texts records may carry.
