@@ -30,12 +30,6 @@ set(EFI_CXX_FLAGS
 set(EFI_DEFAULT_SECTION_ALIGNMENT 4096)
 set(EFI_FILE_ALIGNMENT 512)
 
-# The driver's flash budget, for every platform's image: firmware volumes
-# hold DXE images LZMA-compressed, so what a change costs in flash is the
-# compressed size; page padding costs next to nothing there. A change that
-# grows an image past it fails its image check.
-set(EFI_DRIVER_COMPRESSED_LIMIT 3700)
-
 # add_efi_image(NAME SUBSYSTEM ENTRY [SECTION_ALIGNMENT bytes] SOURCES...) builds
 # NAME.efi and its symbol file NAME.debug (the linked image with its DWARF, the
 # same CodeView GUID; image/split_symbols.py). The image's CodeView entry names

@@ -9,10 +9,11 @@
 # again. A description the generator refuses stops the build with its message.
 #
 # Per platform NAME: driver_NAME (the driver's shared routines with NAME's
-# tables) and sim_NAME (the simulator with NAME's description built in); the
-# default platform's are `driver` and `sim`. Sets PLATFORMS and, per platform,
+# tables) and sim_NAME (the simulator with NAME's model built in); `driver`
+# and `sim` name the default platform's. Sets PLATFORMS and, per platform,
 # PLATFORM_SOURCES_NAME (its generated driver sources), PLATFORM_INCLUDE_DIR_NAME,
-# PLATFORM_HOST_DIR_NAME, PLATFORM_BASE_NAME_NAME and PLATFORM_FILE_GUID_NAME.
+# PLATFORM_HOST_DIR_NAME, PLATFORM_BASE_NAME_NAME, PLATFORM_FILE_GUID_NAME and
+# PLATFORM_FLASH_BUDGET_NAME (bytes of the compressed image).
 
 file(GLOB platform_descriptions CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platforms/*/platform.json)
 file(GLOB generator_sources ${CMAKE_SOURCE_DIR}/tools/platform/*.py)
@@ -40,6 +41,7 @@ foreach(description IN LISTS platform_descriptions)
   file(READ ${out}/host/summary.json summary)
   string(JSON PLATFORM_BASE_NAME_${platform} GET ${summary} baseName)
   string(JSON PLATFORM_FILE_GUID_${platform} GET ${summary} fileGuid)
+  string(JSON PLATFORM_FLASH_BUDGET_${platform} GET ${summary} flashBudget)
   file(GLOB PLATFORM_SOURCES_${platform} ${out}/generated/*.cpp)
   set(PLATFORM_INCLUDE_DIR_${platform} ${out}/generated)
   set(PLATFORM_HOST_DIR_${platform} ${out}/host)
@@ -47,22 +49,22 @@ foreach(description IN LISTS platform_descriptions)
 
   set(driver_library driver_${platform})
   set(sim_library sim_${platform})
-  if(platform STREQUAL DEFAULT_PLATFORM)
-    set(driver_library driver)
-    set(sim_library sim)
-  endif()
   add_library(${driver_library} STATIC ${SHARED_DRIVER_SOURCES} ${PLATFORM_SOURCES_${platform}})
   target_include_directories(${driver_library} PUBLIC ${CMAKE_SOURCE_DIR} ${out}/generated)
   target_compile_options(${driver_library} PRIVATE ${WARNING_FLAGS} ${DRIVER_FLAGS})
-  add_library(${sim_library} STATIC $<TARGET_OBJECTS:sim_objects> ${out}/host/platform_description.cpp)
+  add_library(${sim_library} STATIC $<TARGET_OBJECTS:sim_objects> ${out}/host/platform_model.cpp)
   target_include_directories(${sim_library} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${sim_library} PUBLIC ${driver_library})
   # On the host the driver's hardware seams (the GPIO sideband load) are served by the simulator.
   target_link_libraries(${driver_library} INTERFACE ${sim_library})
 endforeach()
 if(NOT DEFAULT_PLATFORM IN_LIST PLATFORMS)
-  message(FATAL_ERROR "the default platform ${DEFAULT_PLATFORM} has no platforms/${DEFAULT_PLATFORM}/platform.json")
+  list(JOIN PLATFORMS ", " known)
+  message(FATAL_ERROR "DEFAULT_PLATFORM ${DEFAULT_PLATFORM} has no platforms/${DEFAULT_PLATFORM}/platform.json "
+                      "(platforms: ${known})")
 endif()
+add_library(driver ALIAS driver_${DEFAULT_PLATFORM})
+add_library(sim ALIAS sim_${DEFAULT_PLATFORM})
 
 # The generator refuses bad descriptions naming the field, and the checked-in
 # tables are what the descriptions give now.

@@ -10,7 +10,7 @@
 #   BUILD_DIR   a clang tree with BUILD_FUZZERS=ON; configured and built here
 #               if it does not exist yet (default: build-fuzz)
 #   TARGET      record_strings pick_best_language lookup_driver_string
-#               register_string_packages whole_driver board_file platform_file table_dump
+#               register_string_packages whole_driver board_file table_dump
 #               (default: all)
 # Environment: FUZZ_JOBS (targets at once, default 2), FUZZ_RUNS (default
 # 10000000), FUZZ_WHOLE_DRIVER_RUNS (default 10000000), FUZZ_WORKERS
@@ -23,7 +23,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(record_strings pick_best_language lookup_driver_string register_string_packages
-           whole_driver board_file platform_file table_dump)
+           whole_driver board_file table_dump)
 fi
 jobs=${FUZZ_JOBS:-2}
 runs=${FUZZ_RUNS:-10000000}
@@ -32,13 +32,11 @@ workers=${FUZZ_WORKERS:-1}
 
 declare -A max_len=([record_strings]=1200 [pick_best_language]=512 [lookup_driver_string]=300
                     [register_string_packages]=8192 [whole_driver]=1024 [board_file]=4096
-                    [platform_file]=8192 [table_dump]=1024)
-# The board and description readers keep nothing between inputs, so
-# libFuzzer's leak scan stays on for them; the shipped boards, scenarios and
-# descriptions seed them where they are.
-declare -A options=([board_file]="-detect_leaks=1 -dict=tests/fuzz/board_file.dict"
-                    [platform_file]="-detect_leaks=1 -dict=tests/fuzz/platform_file.dict")
-declare -A extra_seeds=([board_file]="boards tests/e2e/scenarios" [platform_file]="platforms")
+                    [table_dump]=1024)
+# The board reader keeps nothing between inputs, so libFuzzer's leak scan
+# stays on for it; the shipped boards and scenarios seed it where they are.
+declare -A options=([board_file]="-detect_leaks=1 -dict=tests/fuzz/board_file.dict")
+declare -A extra_seeds=([board_file]="boards tests/e2e/scenarios")
 
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \

@@ -49,13 +49,10 @@ struct BoardFaults {
 struct Board {
   std::string name;
   std::string platform;  // the platform the board file names; empty: not named
-  // Riser identifiers by position in the platform's order (riser1 is its
-  // first position, riser2 its second, ...), turned into strap pad levels by
-  // the platform's wiring; kNoCard where the board says nothing.
-  uint8_t riser1 = kNoCard;
-  uint8_t riser2 = kNoCard;
-  uint8_t riser3 = kNoCard;
-  uint8_t riser4 = kNoCard;
+  // Riser identifiers by position, in the platform's order, turned into
+  // strap pad levels by the platform's wiring; empty where the board says
+  // nothing (the position's noCard).
+  StrapIds riserIds;
   std::vector<PadSetting> pads;  // applied after the straps
   uint32_t sockets[kMaxSockets] = {};  // bus-number word of each socket of the platform
   std::vector<BridgeSetting> bridges;
@@ -64,10 +61,6 @@ struct Board {
   std::vector<EarlierRecord> smbios;
   BoardFaults faults;
 };
-
-// The identifier of riser position POSITION (0 to kMaxRiserPositions - 1).
-uint8_t &RiserId(Board &board, size_t position);
-uint8_t RiserId(const Board &board, size_t position);
 
 // Reads a board file of the built-in platform: its straps are keyed by the
 // platform's riser position names. On failure returns false with a message

@@ -14,12 +14,12 @@ using namespace json_fields;
 // Straps are keyed by the platform's riser position names.
 void ParseStraps(const json &straps, Board &board) {
   RequireObject(straps, "straps");
-  const std::vector<PlatformRiserPosition> &positions = BuiltInPlatform().risers;
+  std::span<const PlatformRiserPosition> positions = BuiltInPlatform().risers;
   for (auto it = straps.begin(); it != straps.end(); ++it) {
     size_t position = 0;
-    while (position < positions.size() && positions[position].name != it.key()) position++;
+    while (position < positions.size() && it.key() != positions[position].name) position++;
     if (position == positions.size()) Fail(Keyed("straps", it.key()), "unknown field");
-    RiserId(board, position) =
+    board.riserIds[position] =
         Byte(it.value(), Keyed("straps", it.key()), positions[position].Identifiers() - 1);
   }
 }
@@ -56,7 +56,7 @@ void ParsePlatformName(const json &value, Board &board) {
   const std::string &name = Text(value, "platform");
   if (name != BuiltInPlatform().name) {
     Fail("platform", json(name).dump() + " is not the platform described (" +
-                         BuiltInPlatform().name + ", " + BuiltInPlatformSource() + ")");
+                         std::string(BuiltInPlatform().name) + ", " + BuiltInPlatformSource() + ")");
   }
   board.platform = name;
 }
@@ -199,17 +199,6 @@ std::string BoardFilePlatform(const std::string &path) {
   }
   return document["platform"].get<std::string>();
 }
-
-namespace {
-
-constexpr uint8_t Board::*kRiserIds[kMaxRiserPositions] = {&Board::riser1, &Board::riser2,
-                                                           &Board::riser3, &Board::riser4};
-
-}  // namespace
-
-uint8_t &RiserId(Board &board, size_t position) { return board.*kRiserIds[position]; }
-
-uint8_t RiserId(const Board &board, size_t position) { return board.*kRiserIds[position]; }
 
 std::vector<uint8_t> EarlierRecordBytes(const EarlierRecord &record) {
   size_t formatted = sizeof(EFI_SMBIOS_TABLE_HEADER);

@@ -84,8 +84,8 @@ std::vector<Position> PlatformPositions(const Platform &platform) {
     const PlatformRiserPosition &riser = platform.risers[i];
     Position position{riser.title, {}, 0, &riser, i, true};
     std::optional<unsigned> socket;
-    for (const auto &[card, slots] : riser.cards) {
-      for (const PlatformSlot &slot : slots) {
+    for (const PlatformCard &card : riser.cards) {
+      for (const PlatformSlot &slot : card.slots) {
         position.slotIds.push_back(slot.slotId);
         if (!socket) socket = slot.socket;
       }
@@ -222,7 +222,7 @@ const Position &PositionOf(const std::vector<Position> &positions, const Slot &s
 // Which socket's root-port group has the slot's bus, as the driver reads the
 // groups: byte k of the socket's bus-number word.
 std::string RootPortOf(const Board &board, unsigned bus) {
-  const std::vector<PlatformSocket> &sockets = BuiltInPlatform().sockets;
+  std::span<const PlatformSocket> sockets = BuiltInPlatform().sockets;
   for (unsigned socket = 0; socket < sockets.size(); socket++) {
     for (unsigned group : sockets[socket].groups) {
       if (((board.sockets[socket] >> (8 * group)) & 0xFF) == bus) {
@@ -235,10 +235,9 @@ std::string RootPortOf(const Board &board, unsigned bus) {
 
 void DrawHeader(Canvas &canvas, const Board &board, const BoardRun &run) {
   canvas.Text(kMargin, 34, 20, "Board: " + (board.name.empty() ? "(unnamed)" : board.name), true);
-  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3, run.result.riser4};
   std::string identifiers;
-  for (size_t i = 0; i < BuiltInPlatform().risers.size(); i++) {
-    identifiers += (i == 0 ? "" : ", ") + std::to_string(ids[i]);
+  for (size_t i = 0; i < run.result.riserIds.size(); i++) {
+    identifiers += (i == 0 ? "" : ", ") + std::to_string(run.result.riserIds[i]);
   }
   std::string summary = "driver status " + StatusName(run.result.status) + "  \u00b7  " +
                         "riser identifiers " + identifiers +
@@ -257,7 +256,7 @@ void DrawSocket(Canvas &canvas, const Board &board, unsigned socket, int x, int 
   canvas.Text(x + 14, y + 24, 16, Format("Socket %u", socket), true);
   canvas.Text(x + width - 14, y + 24, 11, Format("bus-number word 0x%08X", board.sockets[socket]),
               false, "end", "#333333");
-  const std::vector<uint8_t> &groups = BuiltInPlatform().sockets[socket].groups;
+  std::span<const uint8_t> groups = BuiltInPlatform().sockets[socket].groups;
   const int count = static_cast<int>(groups.size());
   const int chipWidth = (width - 28 - (count - 1) * 10) / count;
   for (int i = 0; i < count; i++) {
@@ -275,12 +274,11 @@ void DrawSocket(Canvas &canvas, const Board &board, unsigned socket, int x, int 
 // that identifier names.
 std::string PositionTitle(const Position &position, const BoardRun &run) {
   if (position.riser == nullptr) return position.title;
-  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3, run.result.riser4};
-  unsigned id = ids[position.riserIndex];
-  auto card = position.riser->cardOf.find(id);
-  std::string named = position.riser->noCard == id      ? "no card fitted"
-                      : card != position.riser->cardOf.end() ? card->second
-                                                             : "a card the driver does not know";
+  unsigned id = run.result.riserIds[position.riserIndex];
+  const PlatformCard *card = position.riser->CardOf(id);
+  std::string named = position.riser->noCard == id ? "no card fitted"
+                      : card != nullptr             ? card->name
+                                                    : "a card the driver does not know";
   return position.title + Format("  \u00b7  identifier %u  \u00b7  ", id) + named;
 }
 

@@ -1,5 +1,5 @@
-// Reading JSON files field by field, as the board-file and description
-// readers do: every problem a message that names the field, e.g.
+// Reading JSON files field by field, as the board-file reader does: every
+// problem a message that names the field, e.g.
 // "bridges[2].secondary: must be a number from 0 to 255". Numbers are JSON
 // numbers or strings written "0x...".
 #pragma once

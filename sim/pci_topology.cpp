@@ -127,7 +127,7 @@ void PciTopology::AddBridge(uint8_t bus, uint8_t device, uint8_t secondary) {
 }
 
 void PciTopology::SetSocketBusNumbers(unsigned socket, uint32_t word) {
-  const std::vector<PlatformSocket> &sockets = BuiltInPlatform().sockets;
+  std::span<const PlatformSocket> sockets = BuiltInPlatform().sockets;
   if (socket >= sockets.size()) return;
   const PlatformSocket &where = sockets[socket];
   Store32(PageFor(where.bus, where.device, where.function).bytes, where.offset, word);

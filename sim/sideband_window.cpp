@@ -122,13 +122,11 @@ int SidebandWindow::PadLevel(uint32_t pad) const {
   return (PeekAddress(PadConfigurationAddress(pad)) & kInputStateBit) != 0 ? 1 : 0;
 }
 
-void SidebandWindow::SetRiserStraps(unsigned riser1, unsigned riser2, unsigned riser3,
-                                    unsigned riser4) {
-  const unsigned ids[] = {riser1, riser2, riser3, riser4};
-  const std::vector<PlatformRiserPosition> &positions = BuiltInPlatform().risers;
-  for (size_t i = 0; i < positions.size() && i < std::size(ids); i++) {
+void SidebandWindow::SetRiserStraps(const StrapIds &ids) {
+  std::span<const PlatformRiserPosition> positions = BuiltInPlatform().risers;
+  for (size_t i = 0; i < positions.size() && i < ids.size(); i++) {
     const PlatformRiserPosition &position = positions[i];
-    unsigned id = ids[i] == kNoCard ? position.noCard.value_or(0) : ids[i];
+    unsigned id = ids[i].value_or(position.noCard.value_or(0));
     for (size_t k = 0; k < position.pads.size(); k++) {
       SetPad(position.pads[k], static_cast<int>((id >> (position.pads.size() - 1 - k)) & 1), 0);
     }

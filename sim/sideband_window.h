@@ -52,9 +52,8 @@ class SidebandWindow {
 
   // The platform's strap wiring (BuiltInPlatform()): each riser position's
   // pads set host-owned from its identifier, in the platform's order of
-  // positions; kNoCard, or a position not given, sets its noCard identifier.
-  void SetRiserStraps(unsigned riser1, unsigned riser2 = kNoCard, unsigned riser3 = kNoCard,
-                      unsigned riser4 = kNoCard);
+  // positions; a position not given gets its noCard identifier.
+  void SetRiserStraps(const StrapIds &ids);
 
   // The identifier of each of the platform's positions as its straps present
   // it now, decoded by this model (a pad not owned by the host counts 0),

@@ -1,13 +1,11 @@
 #include "sim/simulated_board.h"
 
-#include <iterator>
-
 #include "entry/startup.h"
 
 namespace sim {
 
 SimulatedBoard::SimulatedBoard(const Board &board) {
-  window.SetRiserStraps(board.riser1, board.riser2, board.riser3, board.riser4);
+  window.SetRiserStraps(board.riserIds);
   for (const PadSetting &pad : board.pads) {
     int level = pad.level ? static_cast<int>(*pad.level) : window.PadLevel(pad.pad);
     window.SetPad(pad.pad, level, static_cast<int>(pad.owner));
@@ -48,9 +46,7 @@ SimulatedBoard::~SimulatedBoard() = default;
 
 RunResult SimulatedBoard::Run() {
   RunResult result;
-  std::vector<unsigned> ids = window.RiserIdentifiers();
-  uint8_t *read[] = {&result.riser1, &result.riser2, &result.riser3, &result.riser4};
-  for (size_t i = 0; i < ids.size() && i < std::size(read); i++) *read[i] = static_cast<uint8_t>(ids[i]);
+  for (unsigned id : window.RiserIdentifiers()) result.riserIds.push_back(static_cast<uint8_t>(id));
 
   uint64_t addsBefore = smbios.AddsSoFar();
 

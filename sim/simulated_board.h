@@ -25,8 +25,8 @@ namespace sim {
 struct RunResult {
   EFI_STATUS status = EFI_SUCCESS;
   // Identifiers of the platform's riser positions as the pads read before
-  // the run, in its order (riser1 the first position's); 0 past its positions.
-  uint8_t riser1 = 0, riser2 = 0, riser3 = 0, riser4 = 0;
+  // the run, one per position, in its order.
+  std::vector<uint8_t> riserIds;
   std::vector<EFI_SMBIOS_HANDLE> added;        // handles the driver's records got, in order
   size_t outstandingAllocations = 0;
   std::vector<std::string> poolErrors;

@@ -21,7 +21,6 @@
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +29,7 @@
 #include "sim/board.h"
 #include "sim/board_picture.h"
 #include "sim/dmidecode.h"
+#include "sim/json_fields.h"
 #include "sim/platform.h"
 #include "sim/simulated_board.h"
 #include "sim/status_names.h"
@@ -66,7 +66,7 @@ struct Options {
   std::string dumpPath;
   std::string svgPath;
   std::string comparePath;
-  std::vector<int> riser = std::vector<int>(sim::kMaxRiserPositions, -1);
+  sim::StrapIds riserIds;  // --POSITION N, by position
   std::optional<std::string> lang;
 };
 
@@ -80,9 +80,9 @@ bool ParseNumberArgument(const char *text, int maximum, int *value) {
 
 // The position an option --NAME overrides, or -1.
 int RiserPositionIndex(const std::string &argument) {
-  const std::vector<sim::PlatformRiserPosition> &positions = sim::BuiltInPlatform().risers;
+  std::span<const sim::PlatformRiserPosition> positions = sim::BuiltInPlatform().risers;
   for (size_t i = 0; i < positions.size(); i++) {
-    if (argument == "--" + positions[i].name) return static_cast<int>(i);
+    if (argument == std::string("--") + positions[i].name) return static_cast<int>(i);
   }
   return -1;
 }
@@ -128,10 +128,12 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
       const char *text = value(argument.c_str());
       if (text == nullptr) return false;
       int maximum = static_cast<int>(sim::BuiltInPlatform().risers[static_cast<size_t>(index)].Identifiers()) - 1;
-      if (!ParseNumberArgument(text, maximum, &options.riser[static_cast<size_t>(index)])) {
+      int identifier = 0;
+      if (!ParseNumberArgument(text, maximum, &identifier)) {
         error = argument + ": must be a number from 0 to " + std::to_string(maximum);
         return false;
       }
+      options.riserIds[static_cast<size_t>(index)] = static_cast<uint8_t>(identifier);
     } else if (argument == "--help" || argument == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -141,7 +143,7 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
     } else if (!argument.empty() && argument[0] == '-') {
       error = "unknown option " + argument + " (" + sim::BuiltInPlatform().name + "'s riser positions:";
       for (const sim::PlatformRiserPosition &position : sim::BuiltInPlatform().risers) {
-        error += " --" + position.name;
+        error += std::string(" --") + position.name;
       }
       error += ")";
       return false;
@@ -160,8 +162,8 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &error) {
 }
 
 void ApplyOverrides(const Options &options, sim::Board &board) {
-  for (size_t i = 0; i < options.riser.size(); i++) {
-    if (options.riser[i] >= 0) sim::RiserId(board, i) = static_cast<uint8_t>(options.riser[i]);
+  for (size_t i = 0; i < options.riserIds.size(); i++) {
+    if (options.riserIds[i]) board.riserIds[i] = options.riserIds[i];
   }
   if (options.lang) {
     if (*options.lang == "none") {
@@ -264,8 +266,7 @@ std::string Bdf(const RecordView &view) {
 }
 
 std::vector<unsigned> RiserIds(const sim::BoardRun &run) {
-  const unsigned ids[] = {run.result.riser1, run.result.riser2, run.result.riser3, run.result.riser4};
-  return std::vector<unsigned>(ids, ids + sim::BuiltInPlatform().risers.size());
+  return std::vector<unsigned>(run.result.riserIds.begin(), run.result.riserIds.end());
 }
 
 void PrintTable(const sim::Board &board, const sim::BoardRun &run) {
@@ -392,6 +393,28 @@ bool KnownPlatform(const std::string &name) {
   return known.find("," + name + ",") != std::string::npos;
 }
 
+// The platform a description given with --platform names. Its other fields
+// are that platform's boardsim's to compare, whole, with the description it
+// was built from.
+bool DescribedPlatform(const std::string &path, std::string &platform, std::string &error) {
+  std::string text;
+  if (!sim::json_fields::ReadWholeFile(path, text)) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+  if (document.is_discarded()) {
+    error = path + ": not valid JSON";
+    return false;
+  }
+  if (!document.is_object() || !document.contains("platform") || !document["platform"].is_string()) {
+    error = path + ": platform: is missing: not a platform description";
+    return false;
+  }
+  platform = document["platform"].get<std::string>();
+  return true;
+}
+
 // The platform the arguments ask for: the one --platform FILE describes, else
 // the one the board file names, else the default. Every option but the flags
 // takes a value, so this needs no knowledge of the platform's positions.
@@ -411,9 +434,7 @@ bool RequestedPlatform(int argc, char **argv, std::string &platform, std::string
   }
   platform = BOARDSIM_DEFAULT_PLATFORM;
   if (!platformPath.empty()) {
-    sim::Platform described;
-    if (!sim::LoadPlatformFile(platformPath, described, error)) return false;
-    platform = described.name;
+    return DescribedPlatform(platformPath, platform, error);
   } else if (!boardPath.empty() && !sim::BoardFilePlatform(boardPath).empty()) {
     platform = sim::BoardFilePlatform(boardPath);
   }
@@ -423,10 +444,9 @@ bool RequestedPlatform(int argc, char **argv, std::string &platform, std::string
 // A description given with --platform must be the one this boardsim's driver
 // was generated from.
 bool SameAsBuiltIn(const std::string &path, std::string &error) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  if (sim::SameDescription(text.str(), sim::BuiltInPlatform().text)) return true;
+  std::string text;
+  sim::json_fields::ReadWholeFile(path, text);
+  if (sim::SameDescription(text, sim::BuiltInPlatform().description)) return true;
   error = path + " differs from the description this boardsim's driver was generated from (" +
           sim::BuiltInPlatformSource() + "): rebuild (cmake --build on the build tree) to simulate it";
   return false;

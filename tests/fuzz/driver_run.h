@@ -27,7 +27,7 @@ constexpr size_t kCountedServiceCount = sizeof(kCountedServices) / sizeof(kCount
 
 struct DriverRun {
   EFI_STATUS status = EFI_SUCCESS;
-  uint8_t riser1 = 0, riser2 = 0, riser3 = 0;
+  std::vector<uint8_t> riserIds;  // as the pads read before the run, one per position
   std::vector<sim::SmbiosRecord> before;  // the table as the driver found it
   std::vector<sim::SmbiosRecord> after;   // and as it left it
   std::vector<sim::SmbiosRecord> added;   // the driver's records, in order of adding
@@ -59,9 +59,7 @@ inline DriverRun RunDriver(const sim::Board &board,
   if (arm) arm(simulated);
   sim::RunResult result = simulated.Run();
   run.status = result.status;
-  run.riser1 = result.riser1;
-  run.riser2 = result.riser2;
-  run.riser3 = result.riser3;
+  run.riserIds = result.riserIds;
   run.after = simulated.smbios.Records();
   run.log = std::move(simulated.firmware.log);
   run.added = RecordsByHandle(run.after, AddedHandles(run.log), &run.addedProblem);

@@ -6,7 +6,6 @@ describes: the cases the driver meets on real boards and the edges of its
 input checks. Run it again after changing a layout; it replaces the seeds it
 writes and leaves any other file (for example a reproducer of a finding) alone.
 """
-import json
 import os
 import struct
 
@@ -255,43 +254,6 @@ def board_file_seeds():
     write(t, "empty-key", b'{"": {"riser3": 1}}')
 
 
-# ---- platform_file: descriptions at the edges of the reader's checks; the
-# platforms' own descriptions are seeds of their own, read in place ----
-
-def description(**changes):
-    slot = {"slotId": 1, "designation": "S", "socket": 0, "group": 1, "device": 0, "width": "x8"}
-    d = {"format": 1, "platform": "p", "module": {"baseName": "B", "fileGuid": "6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D965"},
-         "sockets": [{"busNumbers": {"bus": 0, "device": 8, "function": 2, "offset": "0xCC"}, "groups": [1]}],
-         "slotRecords": {"length": 4, "characteristics1": 4, "characteristics2": 5,
-                         "widths": {"x8": {"slotType": "0xB5", "dataBusWidth": "0x0B"}}},
-         "strings": {"language": "en-US", "languageName": "S", "texts": [{"name": "S", "text": "Slot"}]},
-         "mezzanineSlots": [slot], "cardMaps": {"Map": {"0": "card", "1": "empty"}},
-         "riserPositions": [{"name": "a", "title": "A", "pads": ["0x01090004"], "cardMap": "Map",
-                             "cards": {"card": [dict(slot, slotId=2)], "empty": []}}],
-         "onboardDevices": [{"designation": "S", "type": "video", "instance": 1, "onBus": 0, "device": 2, "function": 0}]}
-    d.update(changes)
-    return json.dumps(d).encode()
-
-
-def platform_file_seeds():
-    t = "platform_file"
-    write(t, "minimal", description())
-    write(t, "wired-by-identifier", description(riserPositions=[
-        {"name": "a", "title": "A", "pads": ["0x01090004", "0x01090005"], "noCard": 3, "cardMap": "Map",
-         "cards": {"card": [{"slotId": 2, "designation": "S", "wiringByIdentifier": {
-             "0": {"socket": 0, "group": 1, "device": 0, "width": "x8"}}}], "empty": []}}]))
-    write(t, "socket-not-described", description(mezzanineSlots=[
-        {"slotId": 1, "designation": "S", "socket": 3, "group": 1, "device": 0, "width": "x8"}]))
-    write(t, "identifier-out-of-reach", description(cardMaps={"Map": {"0": "card", "1": "empty", "255": "card"}}))
-    write(t, "bad-guid", description(module={"baseName": "B", "fileGuid": "6E3A7C21-4F0B-4D8E-9A52-1C7E30B4D96G"}))
-    write(t, "unknown-nested-key", description(sockets=[{"busNumbers": {"bus": 0, "device": 8, "function": 2,
-                                                                         "offset": 0xCC, "segment": 0}, "groups": [1]}]))
-    write(t, "two-locations", description(onboardDevices=[{"designation": "S", "type": "video", "instance": 1,
-                                                           "onBus": 0, "behindBridge": {"bus": 1, "device": 0},
-                                                           "device": 2, "function": 0}]))
-    write(t, "format-2", description(format=2))
-
-
 # ---- table_dump: a dmidecode --dump-bin file ----
 
 def checksummed(data, at, length):
@@ -333,5 +295,4 @@ if __name__ == "__main__":
     register_string_packages_seeds()
     whole_driver_seeds()
     board_file_seeds()
-    platform_file_seeds()
     table_dump_seeds()

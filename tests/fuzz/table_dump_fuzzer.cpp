@@ -21,9 +21,7 @@ namespace {
 const std::vector<sim::SmbiosRecord> &DriverRecords() {
   static const std::vector<sim::SmbiosRecord> records = [] {
     sim::Board board;
-    board.riser1 = 3;
-    board.riser2 = 3;
-    board.riser3 = 1;
+    board.riserIds = {3, 3, 1};
     return sim::RunBoard(board).table;
   }();
   return records;

@@ -98,9 +98,7 @@ FuzzedBoard ReadBoard(fuzz::ByteReader &in) {
   if ((flags & 0x80) != 0) board.faults.failAllocation = failAllocation + 1u;
 
   uint8_t risers = in.Byte();
-  board.riser1 = risers & 7;
-  board.riser2 = (risers >> 3) & 7;
-  board.riser3 = (risers >> 6) & 3;
+  board.riserIds = {risers & 7, (risers >> 3) & 7, (risers >> 6) & 3};
   board.sockets[0] = in.Word32();
   board.sockets[1] = in.Word32();
 
@@ -191,9 +189,10 @@ struct Hardware {
 // Riser identifiers as the strap pads read: a pad owned by another agent reads 0.
 void ModelRiserIds(const sim::Board &board, unsigned ids[3]) {
   unsigned level[8], owner[8] = {};
-  unsigned straps[8] = {board.riser1 >> 2u & 1u, board.riser1 >> 1u & 1u, board.riser1 & 1u,
-                        board.riser2 >> 2u & 1u, board.riser2 >> 1u & 1u, board.riser2 & 1u,
-                        board.riser3 >> 1u & 1u, board.riser3 & 1u};
+  unsigned riser1 = *board.riserIds[0], riser2 = *board.riserIds[1], riser3 = *board.riserIds[2];
+  unsigned straps[8] = {riser1 >> 2u & 1u, riser1 >> 1u & 1u, riser1 & 1u,
+                        riser2 >> 2u & 1u, riser2 >> 1u & 1u, riser2 & 1u,
+                        riser3 >> 1u & 1u, riser3 & 1u};
   for (int i = 0; i < 8; i++) level[i] = straps[i];
   for (const sim::PadSetting &pad : board.pads) {
     for (int i = 0; i < 8; i++) {
@@ -348,9 +347,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   unsigned ids[3];
   ModelRiserIds(board, ids);
-  FUZZ_REQUIRE(run.riser1 == ids[0] && run.riser2 == ids[1] && run.riser3 == ids[2],
-               "riser identifiers " + std::to_string(run.riser1) + std::to_string(run.riser2) +
-                   std::to_string(run.riser3) + ", model " + std::to_string(ids[0]) +
+  FUZZ_REQUIRE(run.riserIds == std::vector<uint8_t>(ids, ids + 3),
+               "riser identifiers " + std::to_string(run.riserIds.at(0)) + std::to_string(run.riserIds.at(1)) +
+                   std::to_string(run.riserIds.at(2)) + ", model " + std::to_string(ids[0]) +
                    std::to_string(ids[1]) + std::to_string(ids[2]));
 
   EFI_STATUS expectedStatus = reliability::StatusByTheRules(run.log);

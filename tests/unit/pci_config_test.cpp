@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
 #include "base/firmware_services.h"
 #include "entry/startup.h"
 #include "hw/pci_config.h"
 #include "sim/firmware.h"
 #include "sim/pci_topology.h"
+#include "sim/platform.h"
 
 namespace {
 
@@ -51,18 +57,26 @@ TEST_F(PciConfig, LocateReturnsThePlatformsAddressUnchanged) {
   EXPECT_EQ(fw.CountLog("RegisterAccess.ConfigSpaceAddress(80:08.2) -> 0 (malformed"), 0u);
 }
 
+// Each socket's word where the platform has it, every byte as it is.
 TEST_F(PciConfig, SocketBusNumberBytesAreTakenUnchanged) {
-  topology.SetSocketBusNumbers(0, 0x7F3A1611);
-  topology.SetSocketBusNumbers(1, 0x00FF80EE);
-  EXPECT_EQ(ReadSocketBusNumbers(0), 0x7F3A1611u);
-  EXPECT_EQ(ReadSocketBusNumbers(1), 0x00FF80EEu);
-  EXPECT_EQ(topology.Requests(), (std::vector<std::string>{"00:08.2", "80:08.2"}));
-
-  const UINT8 socket0[] = {0x11, 0x16, 0x3A, 0x7F};
-  const UINT8 socket1[] = {0xEE, 0x80, 0xFF, 0x00};
-  for (UINT32 k = 0; k < 4; k++) {
-    EXPECT_EQ(RootPortBus(0, k), socket0[k]) << k;
-    EXPECT_EQ(RootPortBus(1, k), socket1[k]) << k;
+  const UINT32 words[sim::kMaxSockets] = {0x7F3A1611, 0x00FF80EE, 0xD7AE8580, 0x0000FF00};
+  std::span<const sim::PlatformSocket> sockets = sim::BuiltInPlatform().sockets;
+  std::vector<std::string> where;
+  for (UINT32 socket = 0; socket < sockets.size(); socket++) {
+    topology.SetSocketBusNumbers(socket, words[socket]);
+    char bdf[16];
+    std::snprintf(bdf, sizeof(bdf), "%02X:%02X.%X", sockets[socket].bus, sockets[socket].device,
+                  sockets[socket].function);
+    where.push_back(bdf);
+  }
+  for (UINT32 socket = 0; socket < sockets.size(); socket++) {
+    EXPECT_EQ(ReadSocketBusNumbers(socket), words[socket]) << socket;
+  }
+  EXPECT_EQ(topology.Requests(), where);
+  for (UINT32 socket = 0; socket < sockets.size(); socket++) {
+    for (UINT32 k = 0; k < 4; k++) {
+      EXPECT_EQ(RootPortBus(socket, k), (words[socket] >> (8 * k)) & 0xFF) << socket << ", " << k;
+    }
   }
 
   // Read afresh every time.

@@ -1,16 +1,19 @@
-// boardsim on every platform of platforms/: a board of the second platform is
-// run by that platform's own driver (boardsim hands it to boardsim-NAME), its
-// cards follow its description, and a description or board of another
+// boardsim on every platform of platforms/, whichever is the default: every
+// shipped board runs on its platform's own driver (boardsim hands it to
+// boardsim-NAME), a platform's cards follow its description, a position of
+// eight pads takes every identifier, and a description or board of another
 // platform than the one built is refused.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "sim/dmidecode.h"
 #include "tests/scratch_directory.h"
 
 namespace {
@@ -40,6 +43,58 @@ std::string Scratch(const std::string &name, const std::string &text) {
   std::string path = testing_support::ScratchPath(name);
   std::ofstream(path) << text;
   return path;
+}
+
+TEST(Platforms, EveryShippedBoardRunsCleanAndDecodes) {
+  namespace fs = std::filesystem;
+  size_t boards = 0;
+  for (const fs::directory_entry &entry : fs::recursive_directory_iterator(kSource + "/boards")) {
+    if (entry.path().extension() != ".json") continue;
+    boards++;
+    Outcome outcome = Boardsim(entry.path().string() + " --dmidecode");
+    EXPECT_EQ(outcome.status, 0) << entry.path() << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find("driver status: EFI_SUCCESS"), std::string::npos) << entry.path();
+    EXPECT_EQ(outcome.output.find("WARNING"), std::string::npos) << outcome.output;
+    EXPECT_EQ(sim::DmidecodeWarning(outcome.output), "") << outcome.output;
+  }
+  EXPECT_GE(boards, 16u);
+}
+
+// The rear position's eight pads give every identifier, 255 included, from an
+// option or a board file: 255 is its noCard (no rear slots), 254 names the
+// card without slots, 0x5A the eight-slot card.
+TEST(Platforms, EightPadsTakeEveryIdentifier) {
+  const std::string board = kSource + "/boards/four-socket-riser/default.json";
+  std::ifstream file(board);
+  nlohmann::json rear255 = nlohmann::json::parse(file);
+  rear255["straps"]["rear"] = 255;
+  struct Case {
+    std::string arguments;
+    unsigned rear;
+    size_t rearSlots;
+  };
+  const Case cases[] = {
+      {board + " --rear 255", 255, 0},
+      {Scratch("rear-255.json", rear255.dump()), 255, 0},
+      {board + " --rear 254", 254, 0},
+      {board + " --rear 90", 90, 8},
+  };
+  for (const Case &c : cases) {
+    Outcome outcome = Boardsim(c.arguments + " --json");
+    ASSERT_EQ(outcome.status, 0) << c.arguments << "\n" << outcome.output;
+    nlohmann::json run = nlohmann::json::parse(outcome.output);
+    EXPECT_EQ(run["riserIds"], nlohmann::json({0, c.rear})) << c.arguments;
+    size_t rearSlots = 0;
+    for (const nlohmann::json &record : run["records"]) {
+      rearSlots += record["type"] == 9 && record["slotId"] >= 21 && record["slotId"] <= 28;
+    }
+    EXPECT_EQ(rearSlots, c.rearSlots) << c.arguments;
+  }
+  std::string svg = testing_support::ScratchPath("rear-254.svg");
+  ASSERT_EQ(Boardsim(board + " --rear 254 --svg " + svg).status, 0);
+  std::ifstream picture(svg);
+  std::string text((std::istreambuf_iterator<char>(picture)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("Rear riser  \u00b7  identifier 254  \u00b7  unknown card"), std::string::npos);
 }
 
 // Every pair of identifiers: the cards the description's maps name, each slot
@@ -87,6 +142,8 @@ TEST(SecondPlatform, DescriptionsAndBoardsOfAnotherPlatformAreRefused) {
       {"--platform " + kSource + "/platforms/two-socket-riser/platform.json " + kBoard,
        "platform: \"one-socket-riser\" is not the platform described (two-socket-riser"},
       {"--platform " + Scratch("bad.json", "{\"format\": 1, \"sockets\": 2}") + " " + kBoard, "platform: is missing"},
+      {"--platform " + Scratch("cut.json", "{\"platform\": \"one-socket-riser\"") + " " + kBoard, "not valid JSON"},
+      {"--platform " + kSource + "/platforms/absent/platform.json " + kBoard, "platform.json: cannot be read"},
       {Scratch("unknown.json", "{\"platform\": \"no-such-board\"}"), "no-such-board is not one this boardsim"},
       {kBoard + " --riser1 1", "unknown option --riser1"},
   };

@@ -72,6 +72,7 @@ REFUSALS = [
     (lambda d: riser(d, 1).update(name="riser"), "riserPositions[1].name", "cannot name the driver's"),
     (lambda d: riser(d, 0).update(padCount=3), "riserPositions[0].padCount", "unknown field"),
     (lambda d: d["onboardDevices"][2].update(onBus=0), "onboardDevices[2]", "exactly one"),
+    (lambda d: d.update(flashBudget=370), "flashBudget", "must be a number from 2048 to 65536"),
 ]
 
 
@@ -147,6 +148,20 @@ class Outputs(unittest.TestCase):
                     self.assertEqual(checked_in.read(), fresh.read(),
                                      f"{name} is stale; refresh it with: python3 tools/platform/generate.py "
                                      "platforms/two-socket-riser/platform.json --package-root .")
+
+    def test_the_flash_budget_is_the_products_unless_the_description_gives_one(self):
+        with open(BOARD) as source:
+            board = json.load(source)
+        with tempfile.TemporaryDirectory() as scratch:
+            for budget in (None, 5120):
+                if budget:
+                    board["flashBudget"] = budget
+                path = os.path.join(scratch, "board.json")
+                with open(path, "w") as out:
+                    json.dump(board, out)
+                self.assertEqual(generate(path, "--host", scratch).returncode, 0)
+                with open(os.path.join(scratch, "summary.json")) as summary:
+                    self.assertEqual(json.load(summary)["flashBudget"], budget or 3700)
 
     def test_a_stale_table_is_named_with_the_command_that_refreshes_it(self):
         with tempfile.TemporaryDirectory() as scratch:

@@ -27,6 +27,13 @@ MAX_CARD_SLOTS = 8
 COUNT_WORDS = ["", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight"]
 ROOT_PORT_GROUPS = 4      # bytes of a socket's bus-number word
 
+# The flash a platform gives the driver: bytes of the LZMA-compressed image,
+# as a firmware volume stores it. The product's budget is the default. No
+# image of the driver is under 2 KiB compressed, and a budget past 64 KiB is a
+# slip rather than a board's need.
+DEFAULT_FLASH_BUDGET = 3700
+FLASH_BUDGET_RANGE = (2048, 65536)
+
 # Position names the generated C++ cannot take: RiserIds members that would
 # be keywords or its padding, and "riser", whose routine would be the shared
 # AddRiserSlots.
@@ -116,6 +123,7 @@ class Platform:
     card_maps: dict        # name -> {identifier: card name}
     positions: list        # [Position]
     devices: list          # [Device]
+    flash_budget: int = DEFAULT_FLASH_BUDGET
     document: dict = None  # the description as read
 
 
@@ -234,7 +242,7 @@ class _Reader:
     def read(self):
         doc = _object(self.doc, "", ["format", "platform", "module", "sockets", "slotRecords",
                                      "strings", "mezzanineSlots", "cardMaps", "riserPositions",
-                                     "onboardDevices"], ["description"])
+                                     "onboardDevices"], ["description", "flashBudget"])
         if doc["format"] != FORMAT or isinstance(doc["format"], bool):
             fail("format", f"must be {FORMAT}, the version of the format this generator reads")
         if "description" in doc:
@@ -254,9 +262,11 @@ class _Reader:
         card_maps = self.read_card_maps(doc["cardMaps"])
         positions = self.read_positions(doc["riserPositions"], card_maps)
         devices = self.read_devices(doc["onboardDevices"])
+        budget = _number(doc.get("flashBudget", DEFAULT_FLASH_BUDGET), "flashBudget",
+                         *FLASH_BUDGET_RANGE)
         return Platform(name, base_name, guid, self.sockets, length, characteristics,
                         self.widths, language, language_name, strings, mezzanine, card_maps,
-                        positions, devices, self.doc)
+                        positions, devices, budget, self.doc)
 
     def read_sockets(self, value):
         sockets = []

@@ -2,8 +2,9 @@
 
 Every output is text that depends only on the description: the same
 description gives the same bytes. Driver files (DRIVER_FILES) are C++ that the
-driver's shared routines include or link; host files are the description for
-the simulator, a summary for test code and the binary module's INF.
+driver's shared routines include or link; host files are the simulator's model
+of the platform (C++ tables), a summary for test code and the binary module's
+INF.
 """
 import json
 
@@ -329,15 +330,100 @@ def driver_files(platform, source):
 
 # ---- host files ----
 
-def host_description(platform, source):
-    """The description, for the simulator built with this platform's driver:
-    it knows which platform it runs and refuses any other description."""
-    text = json.dumps(platform.document, indent=1)
+def guid_initializer(text):
+    """An EFI_GUID's aggregate initializer from 8-4-4-4-12 hex digits."""
+    digits = text.replace("-", "")
+    tail = ", ".join(f"0x{digits[i:i + 2]}" for i in range(16, 32, 2))
+    return f"{{0x{digits[:8]}, 0x{digits[8:12]}, 0x{digits[12:16]}, {{{tail}}}}}"
+
+
+def model_slot(slot):
+    """Slot ID, designation and socket of a slot, as the simulator's model
+    holds it; a slot wired by identifier is placed by its lowest identifier's
+    wiring."""
+    wiring = slot.wiring or slot.by_identifier[min(slot.by_identifier)]
+    return f"{{{slot.slot_id}, {c_string(slot.text)}, {wiring.socket}}},"
+
+
+def card_ranges(p, position, names):
+    """Runs of consecutive identifiers naming one card in the position's map:
+    [first, last, card index in NAMES]."""
+    ranges = []
+    for identifier, card in sorted(p.card_maps[position.card_map].items()):
+        if ranges and ranges[-1][1] == identifier - 1 and ranges[-1][2] == names.index(card):
+            ranges[-1][1] = identifier
+        else:
+            ranges.append([identifier, identifier, names.index(card)])
+    return ranges
+
+
+def host_model(p, source):
+    """The simulator's model of the platform, as constant tables: what the
+    hardware model wires, what the firmware names the driver by, what a
+    picture of the board shows; and the description's canonical text, which
+    a description given to boardsim must equal."""
+    out = [header(source, ["The platform as the simulator models it: each socket's bus-number word,",
+                           "each riser position's strap pads, cards and card map, the mezzanine",
+                           "slots, the driver's module; and the description's canonical text."]),
+           "#include \"sim/platform.h\"\n\nnamespace sim {\n\nnamespace {\n"]
+    out.append("// Each socket's root-port groups: the bytes of its word that name a bus.\n" +
+               "".join(braced(f"constexpr uint8_t SOCKET{i}_GROUPS[] = ", [str(g) for g in s.groups])
+                       for i, s in enumerate(p.sockets)))
+    out.append("// Where each socket's bus-number word lives: bus, device, function, offset.\n"
+               "constexpr PlatformSocket SOCKETS[] = {\n" +
+               rows([(f"{{0x{s.bus:02X}, {s.device}, {s.function}, 0x{s.offset:02X}, SOCKET{i}_GROUPS}},",
+                      f"socket {i}") for i, s in enumerate(p.sockets)]) + "};\n")
+    out.append("// The mezzanine slots: Slot ID, designation, socket.\n"
+               "constexpr PlatformSlot MEZZANINE_SLOTS[] = {\n" +
+               rows([(model_slot(slot), None) for slot in p.mezzanine]) + "};\n")
+    positions = []
+    for position in p.positions:
+        prefix = position.name.upper()
+        names = sorted(position.cards)
+        text = [f"// {position.title}: its strap pads, most significant first; its cards by name,\n"
+                "// each slot's Slot ID, designation and socket; the card each run of\n"
+                "// identifiers names (first, last, card).\n" +
+                braced(f"constexpr uint32_t {prefix}_PADS[] = ", [f"0x{pad:08X}" for pad in position.pads])]
+        cards = []
+        for name in names:
+            slots = position.cards[name]
+            if slots:
+                table = slot_table_name(position, len(slots))
+                text.append(f"constexpr PlatformSlot {table}[] = {{\n" +
+                            rows([(model_slot(slot), None) for slot in slots]) + "};\n")
+                cards.append(f"{{{c_string(name)}, {table}}},")
+            else:
+                cards.append(f"{{{c_string(name)}, {{}}}},")
+        text.append(f"constexpr PlatformCard {prefix}_CARDS[] = {{\n" +
+                    rows([(card, f"card {i}") for i, card in enumerate(cards)]) + "};\n")
+        ranges = card_ranges(p, position, names)
+        text.append(f"constexpr PlatformCardRange {prefix}_CARD_MAP[] = {{\n" +
+                    rows([(f"{{{first}, {last}, {card}}},", names[card]) for first, last, card in ranges]) +
+                    "};\n")
+        out.append("".join(text))
+        no_card = "std::nullopt" if position.no_card is None else str(position.no_card)
+        positions.append((f"{{{c_string(position.name)}, {c_string(position.title)}, {prefix}_PADS, "
+                          f"{no_card}, {prefix}_CARDS, {prefix}_CARD_MAP}},", None))
+    out.append("// The riser positions in the driver's order: name, title, pads, noCard,\n"
+               "// cards, card map.\nconstexpr PlatformRiserPosition RISER_POSITIONS[] = {\n" +
+               rows(positions) + "};\n")
+    text = json.dumps(p.document, indent=1)
     lines = "\n".join(f"    {c_string(line + chr(10))}" for line in text.splitlines())
-    return (header(source, ["The description this platform's driver was generated from, for the simulator."]) +
-            "namespace sim {\n\n"
-            f"extern const char kBuiltInPlatformSource[] = {c_string(source)};\n"
-            f"extern const char kBuiltInPlatformDescription[] =\n{lines};\n\n}}  // namespace sim\n")
+    out.append("// The description, laid out by the generator: a description given to\n"
+               "// boardsim must say the same.\n"
+               f"constexpr char DESCRIPTION[] =\n{lines};\n\n}}  // namespace\n")
+    out.append("extern constinit const Platform kBuiltInPlatform = {\n"
+               f"    .name = {c_string(p.name)},\n"
+               f"    .baseName = {c_string(p.base_name)},\n"
+               f"    // {p.file_guid}\n"
+               f"    .fileGuid = {guid_initializer(p.file_guid)},\n"
+               "    .sockets = SOCKETS,\n"
+               "    .risers = RISER_POSITIONS,\n"
+               "    .mezzanineSlots = MEZZANINE_SLOTS,\n"
+               f"    .source = {c_string(source)},\n"
+               "    .description = DESCRIPTION,\n"
+               "};\n\n}  // namespace sim\n")
+    return "\n".join(out)
 
 
 def summary(platform, source, image_dir):
@@ -352,6 +438,8 @@ def summary(platform, source, image_dir):
         "baseName": platform.base_name,
         "fileGuid": platform.file_guid,
         "image": image,
+        # Bytes the LZMA-compressed image may take in flash.
+        "flashBudget": platform.flash_budget,
         "language": platform.language,
         # The package's strings in id order (from 1), the id of the language's
         # display name, and the texts records may carry.
@@ -390,6 +478,6 @@ def binary_inf(platform, source, version):
 
 
 def host_files(platform, source, version, image_dir):
-    return {"platform_description.cpp": host_description(platform, source),
+    return {"platform_model.cpp": host_model(platform, source),
             "summary.json": summary(platform, source, image_dir),
             f"{platform.base_name}.inf": binary_inf(platform, source, version)}

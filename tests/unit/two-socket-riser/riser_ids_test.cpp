@@ -36,7 +36,7 @@ void ExpectIds(const RiserIds &ids, unsigned r1, unsigned r2, unsigned r3) {
 }
 
 TEST_F(RiserIdsTest, AllPadsHighReadsEveryRiserAbsentInTableOrder) {
-  window.SetRiserStraps(7, 7, 3);
+  window.SetRiserStraps({7, 7, 3});
   ExpectIds(ReadRiserIds(), 7, 7, 3);
 
   std::vector<uint64_t> expected;
@@ -84,9 +84,9 @@ TEST_F(RiserIdsTest, PadOwnedByAnotherAgentCountsAsLow) {
 }
 
 TEST_F(RiserIdsTest, EveryCallReadsThePadsAfresh) {
-  window.SetRiserStraps(5, 2, 1);
+  window.SetRiserStraps({5, 2, 1});
   ExpectIds(ReadRiserIds(), 5, 2, 1);
-  window.SetRiserStraps(6, 7, 0);
+  window.SetRiserStraps({6, 7, 0});
   ExpectIds(ReadRiserIds(), 6, 7, 0);
   EXPECT_EQ(window.Reads().size(), 32u);
 }

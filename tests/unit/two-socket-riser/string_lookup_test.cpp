@@ -10,7 +10,7 @@
 #include "base/firmware_services.h"
 #include "hii/string_package.h"
 #include "hii/string_registration.h"
-#include "hii_package_builder.h"
+#include "tests/unit/hii_package_builder.h"
 #include "include/guids.h"
 #include "sim/hii_database.h"
 #include "sim/variable_store.h"

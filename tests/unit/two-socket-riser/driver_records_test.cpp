@@ -71,9 +71,7 @@ class Driver : public ::testing::Test {
  protected:
   sim::Board BaseBoard() {
     sim::Board board;
-    board.riser1 = 7;
-    board.riser2 = 7;
-    board.riser3 = 3;
+    board.riserIds = {7, 7, 3};
     board.sockets[0] = kSocket0;
     board.sockets[1] = kSocket1;
     return board;
@@ -166,7 +164,7 @@ TEST_F(Driver, StatusIsThatOfAddingTheLastDevice) {
 
 TEST_F(Driver, RiserOneTwoSlotCardWithACardOnlyInTheSecondSlot) {
   sim::Board board = BaseBoard();
-  board.riser1 = 5;
+  board.riserIds[0] = 5;
   board.bridges = {{0x17, 0, 0x20}, {0x5D, 2, 0x21}};
   board.devices = {{0x21, 0, 0}};
   std::vector<Bytes> added = AddedBy(board);
@@ -177,7 +175,7 @@ TEST_F(Driver, RiserOneTwoSlotCardWithACardOnlyInTheSecondSlot) {
 
 TEST_F(Driver, RiserTwoThreeSlotCardWiring) {
   sim::Board board = BaseBoard();
-  board.riser2 = 3;
+  board.riserIds[1] = 3;
   board.bridges = {{0xAE, 2, 0x30}, {0xAE, 0, 0x31}, {0x85, 0, 0x32}};
   board.devices = {{0x31, 0, 0}};
   std::vector<Bytes> added = AddedBy(board);
@@ -194,13 +192,13 @@ TEST_F(Driver, RiserThreeIdentifiersChooseNoneTwoOrOneSlot) {
   };
   for (const Case &c : {Case{0, {17, 18}}, Case{1, {17, 18, 7, 8}}, Case{2, {17, 18, 7}}}) {
     sim::Board board = BaseBoard();
-    board.riser3 = c.id;
+    board.riserIds[2] = c.id;
     sim::SimulatedBoard simulated(board);
     Run(simulated);
     EXPECT_EQ(SlotIds(simulated), c.slotIds) << "riser 3 identifier " << int(c.id);
   }
   sim::Board board = BaseBoard();
-  board.riser3 = 2;
+  board.riserIds[2] = 2;
   EXPECT_EQ(AddedBy(board)[2], Slot(2, 7, true, false, 0xD7, 0x00, "Riser 3, slot 1"));
 }
 
@@ -209,13 +207,13 @@ constexpr size_t kReadsPerIdentification = 16;
 
 TEST_F(Driver, SkippingARiserRestsOnTheFirstReadingItsSlotCountOnTheSecond) {
   sim::Board board = BaseBoard();
-  board.riser2 = 3;
+  board.riserIds[1] = 3;
   {
     // Riser 1 reads 7 at first and 3 from then on: still skipped.
     sim::SimulatedBoard simulated(board);
-    simulated.window.SetRiserStraps(7, 3, 3);
+    simulated.window.SetRiserStraps({7, 3, 3});
     simulated.window.SetAfterRead([](sim::SidebandWindow &window, size_t reads) {
-      if (reads == kReadsPerIdentification) window.SetRiserStraps(3, 3, 3);
+      if (reads == kReadsPerIdentification) window.SetRiserStraps({3, 3, 3});
     });
     Run(simulated);
     EXPECT_EQ(SlotIds(simulated), (std::vector<uint16_t>{17, 18, 4, 5, 6}));
@@ -223,9 +221,9 @@ TEST_F(Driver, SkippingARiserRestsOnTheFirstReadingItsSlotCountOnTheSecond) {
   {
     // Riser 1 reads 3 at first and 5 from then on: two slots, from the second reading.
     sim::SimulatedBoard simulated(board);
-    simulated.window.SetRiserStraps(3, 3, 3);
+    simulated.window.SetRiserStraps({3, 3, 3});
     simulated.window.SetAfterRead([](sim::SidebandWindow &window, size_t reads) {
-      if (reads == kReadsPerIdentification) window.SetRiserStraps(5, 3, 3);
+      if (reads == kReadsPerIdentification) window.SetRiserStraps({5, 3, 3});
     });
     Run(simulated);
     EXPECT_EQ(SlotIds(simulated), (std::vector<uint16_t>{17, 18, 1, 3, 4, 5, 6}));
@@ -234,7 +232,7 @@ TEST_F(Driver, SkippingARiserRestsOnTheFirstReadingItsSlotCountOnTheSecond) {
 
 TEST_F(Driver, SlotsOfOneRiserShareABufferYetEachCarriesOnlyItsOwnDesignation) {
   sim::Board board = BaseBoard();
-  board.riser1 = 3;
+  board.riserIds[0] = 3;
   sim::SimulatedBoard simulated(board);
   Run(simulated);
   std::vector<sim::SmbiosRecord> added = simulated.AddedRecords();
@@ -295,8 +293,7 @@ TEST_F(Driver, WithoutItsRecordBufferTheRefreshKeepsEarlierRecords) {
 
 TEST_F(Driver, ARiserWhoseBufferCannotBeHadAddsNothingAndTheRunGoesOn) {
   sim::Board board = BaseBoard();
-  board.riser1 = 3;
-  board.riser2 = 5;
+  board.riserIds = {3, 5, 3};
   // Find the riser 1 buffer: the first 768-byte allocation after the second mezzanine add.
   uint64_t riserBuffer = 0;
   {
@@ -333,7 +330,7 @@ TEST_F(Driver, MissingProtocolsAreNeverCalledThroughNull) {
                         {"SMBIOS", &sim::BoardFaults::noSmbiosProtocol}};
   for (const Case &c : cases) {
     sim::Board board = BaseBoard();
-    board.riser1 = 3;
+    board.riserIds[0] = 3;
     board.faults.*c.fault = true;
     sim::SimulatedBoard simulated(board);
     Run(simulated);

@@ -34,22 +34,20 @@ TEST(StrapSweep, EveryStrapCombinationGivesTheCardsSlots) {
   bool haveDmidecode = !sim::DmidecodePath().empty();
   size_t records = 0;
   for (unsigned levels = 0; levels < 256; levels++) {
+    const uint8_t riser1 = levels >> 5, riser2 = (levels >> 2) & 7, riser3 = levels & 3;
     sim::Board board;
-    board.riser1 = static_cast<uint8_t>(levels >> 5);
-    board.riser2 = static_cast<uint8_t>((levels >> 2) & 7);
-    board.riser3 = static_cast<uint8_t>(levels & 3);
+    board.riserIds = {riser1, riser2, riser3};
     board.sockets[0] = 0x5D3A1700;
     board.sockets[1] = 0xD7AE8580;
-    std::string name = "straps " + std::to_string(board.riser1) + "," +
-                       std::to_string(board.riser2) + "," + std::to_string(board.riser3);
+    std::string name = "straps " + std::to_string(riser1) + "," + std::to_string(riser2) + "," +
+                       std::to_string(riser3);
 
     sim::BoardRun run = sim::RunBoard(board);
     ASSERT_EQ(run.result.status, EFI_SUCCESS) << name;
     ASSERT_EQ(run.result.outstandingAllocations, 0u) << name;
 
     std::vector<uint16_t> expected = {17, 18};
-    for (const auto *card : {&kRiser1Slots.at(board.riser1), &kRiser2Slots.at(board.riser2),
-                             &kRiser3Slots.at(board.riser3)}) {
+    for (const auto *card : {&kRiser1Slots.at(riser1), &kRiser2Slots.at(riser2), &kRiser3Slots.at(riser3)}) {
       expected.insert(expected.end(), card->begin(), card->end());
     }
     std::vector<uint16_t> slotIds;

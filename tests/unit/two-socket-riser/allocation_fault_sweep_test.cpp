@@ -136,11 +136,11 @@ class AllocationFaultSweep : public ::testing::TestWithParam<SweepBoard> {
     ASSERT_EQ(map_.count, clean_.calls("AllocatePool"));
     ASSERT_GT(map_.refreshBuffer, 0u);
     // Every riser the straps call for takes a buffer of its own.
-    size_t risers = (clean_.riser1 != 7) + (clean_.riser2 != 7) + (clean_.riser3 != 3);
-    ASSERT_EQ(map_.riserBuffers.size(), risers);
-    if (clean_.riser1 != 7) riserNumbers_.push_back(1);
-    if (clean_.riser2 != 7) riserNumbers_.push_back(2);
-    if (clean_.riser3 != 3) riserNumbers_.push_back(3);
+    const uint8_t noCard[] = {7, 7, 3};
+    for (int riser = 1; riser <= 3; riser++) {
+      if (clean_.riserIds.at(riser - 1) != noCard[riser - 1]) riserNumbers_.push_back(riser);
+    }
+    ASSERT_EQ(map_.riserBuffers.size(), riserNumbers_.size());
   }
 
   void TearDown() override {

@@ -8,7 +8,7 @@
 
 #include "base/firmware_services.h"
 #include "hii/string_registration.h"
-#include "hii_package_builder.h"
+#include "tests/unit/hii_package_builder.h"
 #include "include/guids.h"
 #include "sim/hii_database.h"
 #include "tests/unit/unit_support.h"
