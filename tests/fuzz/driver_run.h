@@ -22,7 +22,7 @@ inline constexpr const char *kCountedServices[] = {
     "LocateProtocol:Smbios", "LocateProtocol:HiiString", "LocateProtocol:HiiDatabase",
     "LocateProtocol:RegisterAccess", "NewPackageList", "GetLanguages",
     "GetString",           "Smbios.Add",               "Smbios.Remove",
-    "Smbios.GetNext",      "RegisterAccess.ConfigSpaceAddress"};
+    "Smbios.GetNext",      sim::kGetNextRecord,        "RegisterAccess.ConfigSpaceAddress"};
 constexpr size_t kCountedServiceCount = sizeof(kCountedServices) / sizeof(kCountedServices[0]);
 
 struct DriverRun {
