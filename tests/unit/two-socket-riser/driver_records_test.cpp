@@ -146,13 +146,16 @@ TEST_F(Driver, EarlierSlotAndDeviceRecordsAreReplacedOthersKept) {
 
 TEST_F(Driver, StatusIsThatOfAddingTheLastDevice) {
   sim::Board board = BaseBoard();
-  {
-    // Add's own failure is not reported.
+  for (uint64_t refused : {6u, 7u}) {
+    // The table refusing an earlier record is not the entry point's to report;
+    // refusing the last device's (add 7 of 7) is.
+    board.faults.addFails = refused;
     sim::SimulatedBoard simulated(board);
-    simulated.firmware.faults.FailCall("Smbios.Add", 7, EFI_OUT_OF_RESOURCES);
-    EXPECT_EQ(Run(simulated).status, EFI_SUCCESS);
+    EXPECT_EQ(sim::StatusName(Run(simulated).status),
+              sim::StatusName(refused == 7 ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS));
     EXPECT_EQ(simulated.AddedRecords().size(), 6u);
   }
+  board.faults.addFails.reset();
   {
     // No SMBIOS protocol: every add reports the lookup's status, and so does the entry point.
     board.faults.noSmbiosProtocol = true;
@@ -243,6 +246,33 @@ TEST_F(Driver, SlotsOfOneRiserShareABufferYetEachCarriesOnlyItsOwnDesignation) {
   }
   // Three slots through one buffer: the designations were overwritten in place,
   // so only the first slot needed a scratch record.
+}
+
+TEST_F(Driver, ARecordWhoseDesignationCannotBeFetchedCarriesNone) {
+  sim::Board board = BaseBoard();
+  board.riserIds[0] = 5;  // two slots through one buffer
+  // From the lookup of riser 1's second slot on, no string can be fetched.
+  uint64_t fetched = 0;
+  {
+    sim::SimulatedBoard probe(board);
+    probe.Run();
+    size_t adds = 0;
+    for (const std::string &entry : probe.firmware.log) {
+      adds += entry.rfind("Smbios.Add", 0) == 0;
+      if (adds == 3) break;
+      fetched += entry.rfind("HiiString.GetString", 0) == 0;
+    }
+  }
+  sim::SimulatedBoard simulated(board);
+  simulated.firmware.faults.FailFrom("GetString", fetched + 1, EFI_DEVICE_ERROR);
+  Run(simulated);
+  std::vector<Bytes> added = AddedBytes(simulated);
+  ASSERT_EQ(added.size(), 9u);
+  EXPECT_EQ(added[2], Slot(2, 1, true, false, 0x17, 0x00, "Riser 1, slot 1"));
+  // Not the first slot's designation, which the riser's buffer still held...
+  EXPECT_EQ(added[3], Slot(3, 3, false, false, 0x5D, 0x10, ""));
+  // ...and the devices, each built in a freshly zeroed buffer, carry none either.
+  EXPECT_EQ(added[8], Device(8, 0x09, 4, 0x00, 0x8D, ""));
 }
 
 TEST_F(Driver, WithoutTheStringPackageRecordsAreBuiltWithoutStrings) {
