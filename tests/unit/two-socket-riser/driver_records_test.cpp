@@ -248,33 +248,6 @@ TEST_F(Driver, SlotsOfOneRiserShareABufferYetEachCarriesOnlyItsOwnDesignation) {
   // so only the first slot needed a scratch record.
 }
 
-TEST_F(Driver, ARecordWhoseDesignationCannotBeFetchedCarriesNone) {
-  sim::Board board = BaseBoard();
-  board.riserIds[0] = 5;  // two slots through one buffer
-  // From the lookup of riser 1's second slot on, no string can be fetched.
-  uint64_t fetched = 0;
-  {
-    sim::SimulatedBoard probe(board);
-    probe.Run();
-    size_t adds = 0;
-    for (const std::string &entry : probe.firmware.log) {
-      adds += entry.rfind("Smbios.Add", 0) == 0;
-      if (adds == 3) break;
-      fetched += entry.rfind("HiiString.GetString", 0) == 0;
-    }
-  }
-  sim::SimulatedBoard simulated(board);
-  simulated.firmware.faults.FailFrom("GetString", fetched + 1, EFI_DEVICE_ERROR);
-  Run(simulated);
-  std::vector<Bytes> added = AddedBytes(simulated);
-  ASSERT_EQ(added.size(), 9u);
-  EXPECT_EQ(added[2], Slot(2, 1, true, false, 0x17, 0x00, "Riser 1, slot 1"));
-  // Not the first slot's designation, which the riser's buffer still held...
-  EXPECT_EQ(added[3], Slot(3, 3, false, false, 0x5D, 0x10, ""));
-  // ...and the devices, each built in a freshly zeroed buffer, carry none either.
-  EXPECT_EQ(added[8], Device(8, 0x09, 4, 0x00, 0x8D, ""));
-}
-
 TEST_F(Driver, WithoutTheStringPackageRecordsAreBuiltWithoutStrings) {
   sim::Board board = BaseBoard();
   board.faults.newPackageListFails = true;
