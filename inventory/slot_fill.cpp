@@ -21,20 +21,28 @@ bool StringAreaIsEmpty(const VOID *Record) {
   return bytes[formattedLength] == 0 && bytes[formattedLength + 1] == 0;
 }
 
+void EmptyStringArea(VOID *Record) {
+  UINT8 *bytes = static_cast<UINT8 *>(Record);
+  UINT8 formattedLength = bytes[1];
+  bytes[formattedLength] = 0;
+  bytes[formattedLength + 1] = 0;
+}
+
 // Places a fetched string as the designation and releases it. The record is
-// added either way; when it ends up with no string at all its designation
-// says "no string" (0) rather than naming a string that is not there.
+// added either way, with its own designation or with none (string number 0):
+// a riser's shared buffer still holds the slot before's, and a record named
+// after another slot is worse than an unnamed one.
 void PlaceDesignation(VOID *Record, CHAR16 *Designation) {
-  UINT8 *designationNumber = static_cast<UINT8 *>(Record) + RECORD_DESIGNATION_OFFSET;
+  bool placed = false;
   if (Designation != nullptr) {
-    if (!EFI_ERROR(ReplaceRecordString(Record, DESIGNATION_STRING, Designation))) {
-      *designationNumber = DESIGNATION_STRING;
-    }
+    placed = !EFI_ERROR(ReplaceRecordString(Record, DESIGNATION_STRING, Designation));
     FreeBuffer(Designation);
   }
-  if (StringAreaIsEmpty(Record)) {
-    *designationNumber = 0;
+  if (!placed) {
+    EmptyStringArea(Record);
   }
+  UINT8 *designationNumber = static_cast<UINT8 *>(Record) + RECORD_DESIGNATION_OFFSET;
+  *designationNumber = StringAreaIsEmpty(Record) ? 0 : DESIGNATION_STRING;
 }
 
 }  // namespace

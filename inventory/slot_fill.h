@@ -40,8 +40,8 @@ struct WidthEncoding {
 // from the root port and what answers behind it. Width is not Unwired.
 void FillSlot(VOID *Record, UINT8 Socket, UINT8 Group, UINT8 RootDevice, SlotWidth Width);
 
-// Fetches the string and places it as the record's designation. A missing
-// string leaves the string area as it was.
+// Fetches the string and places it as the record's designation. When it
+// cannot be fetched or placed the record carries no designation at all.
 void AttachDesignationString(VOID *Record, EFI_STRING_ID StringId);
 
 // Slot ID, designation and slot fields of one slot, in the order every slot

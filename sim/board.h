@@ -35,8 +35,13 @@ struct EarlierRecord {
   std::vector<std::string> strings;
 };
 
+// Calls are counted from the driver's first: setting the board up is not counted.
 struct BoardFaults {
-  std::optional<uint64_t> failAllocation;  // the N-th pool allocation fails
+  std::optional<uint64_t> failAllocation;     // the N-th pool allocation fails
+  std::optional<uint64_t> addFails;           // the N-th SMBIOS Add fails
+  std::optional<uint64_t> addFailsFrom;       // every Add from the N-th on fails
+  std::optional<uint64_t> removeFails;        // the N-th Remove fails
+  std::optional<uint64_t> getNextFailsAfter;  // GetNext fails once it has given N records
   bool noSmbiosProtocol = false;
   bool noHiiDatabase = false;
   bool noHiiString = false;

@@ -129,13 +129,28 @@ void ParseSmbios(const json &records, Board &board) {
 void ParseFaults(const json &faults, Board &board) {
   RequireObject(faults, "faults");
   RejectUnknownKeys(faults, "faults",
-                    {"failAllocation", "noSmbiosProtocol", "noHiiDatabase", "noHiiString",
-                     "noRegisterAccess", "newPackageListFails"});
-  if (faults.contains("failAllocation")) {
-    uint64_t n = Number(faults["failAllocation"], "faults.failAllocation",
-                        std::numeric_limits<uint32_t>::max());
-    if (n == 0) Fail("faults.failAllocation", "counts allocations from 1");
-    board.faults.failAllocation = n;
+                    {"failAllocation", "addFails", "addFailsFrom", "removeFails", "getNextFailsAfter",
+                     "noSmbiosProtocol", "noHiiDatabase", "noHiiString", "noRegisterAccess",
+                     "newPackageListFails"});
+  // Faults at the N-th call of a service, and the least N that names one.
+  struct Counted {
+    const char *key;
+    std::optional<uint64_t> BoardFaults::*member;
+    uint64_t least;
+    const char *leastProblem;
+  };
+  const Counted counted[] = {
+      {"failAllocation", &BoardFaults::failAllocation, 1, "counts allocations from 1"},
+      {"addFails", &BoardFaults::addFails, 1, "counts adds from 1"},
+      {"addFailsFrom", &BoardFaults::addFailsFrom, 1, "counts adds from 1"},
+      {"removeFails", &BoardFaults::removeFails, 1, "counts removals from 1"},
+      {"getNextFailsAfter", &BoardFaults::getNextFailsAfter, 0, ""}};
+  for (const Counted &fault : counted) {
+    if (!faults.contains(fault.key)) continue;
+    std::string field = std::string("faults.") + fault.key;
+    uint64_t n = Number(faults[fault.key], field, std::numeric_limits<uint32_t>::max());
+    if (n < fault.least) Fail(field, fault.leastProblem);
+    board.faults.*fault.member = n;
   }
   struct Flag {
     const char *key;

@@ -26,6 +26,8 @@ SimulatedBoard::SimulatedBoard(const Board &board) {
   for (const EarlierRecord &record : board.smbios) {
     smbios.AddRecord(EarlierRecordBytes(record));
   }
+  // The board's faults count the driver's calls, not the earlier producer's adds.
+  firmware.faults.Clear();
 
   const BoardFaults &faults = board.faults;
   if (!faults.noSmbiosProtocol) smbios.Install();
@@ -34,8 +36,28 @@ SimulatedBoard::SimulatedBoard(const Board &board) {
   if (faults.noHiiString) firmware.faults.FailAlways("LocateProtocol:HiiString", EFI_NOT_FOUND);
   if (!faults.noRegisterAccess) pci.Install(firmware);
   if (faults.newPackageListFails) firmware.faults.FailAlways("NewPackageList", EFI_OUT_OF_RESOURCES);
-  if (faults.failAllocation) {
-    firmware.faults.FailCall("AllocatePool", *faults.failAllocation, EFI_OUT_OF_RESOURCES);
+  // Faults at a call of a service: the call (or the first of the calls) and what it answers.
+  struct CountedFault {
+    std::optional<uint64_t> BoardFaults::*member;
+    const char *service;
+    uint64_t ordinalOffset;  // getNextFailsAfter N fails the record after the N-th
+    bool onward;
+    EFI_STATUS status;
+  };
+  const CountedFault counted[] = {
+      {&BoardFaults::failAllocation, "AllocatePool", 0, false, EFI_OUT_OF_RESOURCES},
+      {&BoardFaults::addFails, "Smbios.Add", 0, false, EFI_OUT_OF_RESOURCES},
+      {&BoardFaults::addFailsFrom, "Smbios.Add", 0, true, EFI_OUT_OF_RESOURCES},
+      {&BoardFaults::removeFails, "Smbios.Remove", 0, false, EFI_DEVICE_ERROR},
+      {&BoardFaults::getNextFailsAfter, kGetNextRecord, 1, true, EFI_DEVICE_ERROR}};
+  for (const CountedFault &fault : counted) {
+    const std::optional<uint64_t> &n = faults.*fault.member;
+    if (!n) continue;
+    if (fault.onward) {
+      firmware.faults.FailFrom(fault.service, *n + fault.ordinalOffset, fault.status);
+    } else {
+      firmware.faults.FailCall(fault.service, *n + fault.ordinalOffset, fault.status);
+    }
   }
   // Setting the board up is not the driver's doing.
   firmware.log.clear();

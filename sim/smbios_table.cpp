@@ -261,6 +261,10 @@ EFI_STATUS SmbiosTable::GetNext(EFI_SMBIOS_HANDLE *handle, EFI_SMBIOS_TYPE *type
   for (size_t pass = 0; pass < passes; pass++) {
     for (size_t i = pass == 0 ? start : 0; i < records_.size(); i++) {
       if (matches(records_[i])) {
+        if (auto fault = firmware_.faults.Check(kGetNextRecord)) {
+          logged("(type={d}) -> {s} (injected)", "(type=any) -> {s} (injected)").Status(*fault);
+          return *fault;
+        }
         *handle = records_[i].handle;
         lastGiven_ = i;
         if (record != nullptr) {

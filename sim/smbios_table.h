@@ -13,6 +13,10 @@
 
 namespace sim {
 
+// The fault-plan name of a GetNext call that is about to give a record: failing
+// it from the (N+1)-th on makes GetNext fail once it has given N records.
+inline constexpr char kGetNextRecord[] = "Smbios.GetNext:record";
+
 // Where a dump's structure table starts, after the entry point at 0.
 inline constexpr size_t kDumpTableOffset = 0x20;
 

@@ -46,9 +46,8 @@ EFI_STATUS InsertSmbiosRecord(VOID *Record) {
     return status;
   }
   EFI_SMBIOS_HANDLE handle = SMBIOS_HANDLE_PI_RESERVED;
-  gInsertSmbios->Add(gInsertSmbios, nullptr, &handle,
-                     static_cast<EFI_SMBIOS_TABLE_HEADER *>(Record));
-  return EFI_SUCCESS;
+  return gInsertSmbios->Add(gInsertSmbios, nullptr, &handle,
+                            static_cast<EFI_SMBIOS_TABLE_HEADER *>(Record));
 }
 
 EFI_STATUS FindSmbiosRecordOfType(UINT8 Type, EFI_SMBIOS_HANDLE *Handle) {

@@ -3,8 +3,8 @@
 
 #include "../include/pi_smbios.h"
 
-// Adds a finished record under a freshly assigned handle. Add's own status is
-// not passed on: only a failure to find the protocol is reported.
+// Adds a finished record under a freshly assigned handle: Add's status (a
+// full table refuses the record), or the failure to find the protocol.
 EFI_STATUS InsertSmbiosRecord(VOID *Record);
 
 // Handle of the first record of Type.

@@ -269,6 +269,20 @@ std::vector<unsigned> RiserIds(const sim::BoardRun &run) {
   return std::vector<unsigned>(run.result.riserIds.begin(), run.result.riserIds.end());
 }
 
+// A call that failed: an error other than the answer to a size query and
+// GetNext's end of the table, which the driver asks for on purpose.
+bool FailedCall(const sim::LogEntry &entry) {
+  if (!EFI_ERROR(entry.status) || entry.status == EFI_BUFFER_TOO_SMALL) return false;
+  return !(entry.Is("Smbios.GetNext") && std::strstr(entry.form, "end") != nullptr);
+}
+
+bool RefusedAdd(const sim::LogEntry &entry) { return entry.Is("Smbios.Add") && EFI_ERROR(entry.status); }
+
+size_t RefusedAdds(const sim::BoardRun &run) {
+  const std::vector<sim::LogEntry> &entries = run.log.Entries();
+  return static_cast<size_t>(std::count_if(entries.begin(), entries.end(), RefusedAdd));
+}
+
 void PrintTable(const sim::Board &board, const sim::BoardRun &run) {
   std::printf("board: %s\n", board.name.empty() ? "(unnamed)" : board.name.c_str());
   std::string identifiers;
@@ -279,8 +293,10 @@ void PrintTable(const sim::Board &board, const sim::BoardRun &run) {
     identifiers += (i == 0 ? "" : ", ") + title + " = " + std::to_string(ids[i]);
   }
   std::printf("riser identifiers: %s\n", identifiers.c_str());
-  std::printf("driver status: %s\n", sim::StatusName(run.result.status).c_str());
-  std::printf("records written: %zu\n\n", run.added.size());
+  size_t refused = RefusedAdds(run);
+  std::string refusals = refused == 0 ? "" : ", " + std::to_string(refused) + " refused by the firmware";
+  std::printf("records written: %zu%s; driver status: %s\n\n", run.added.size(), refusals.c_str(),
+              sim::StatusName(run.result.status).c_str());
   std::printf("%-6s  %-4s  %-8s  %-33s  %-30s  %-9s  %s\n", "handle", "type", "id/inst",
               "designation", "slot type and width / device", "usage", "bus:dev.fn");
   for (const sim::SmbiosRecord &record : run.added) {
@@ -295,25 +311,41 @@ void PrintTable(const sim::Board &board, const sim::BoardRun &run) {
   }
 }
 
+// A failed call is marked, and names its status.
+std::string TraceLine(const sim::LogEntry &entry, const std::string &text) {
+  if (!FailedCall(entry)) return "   " + text;
+  std::string status = sim::StatusName(entry.status);
+  return "!! " + text + (text.find(status) == std::string::npos ? " -> " + status : "");
+}
+
 void PrintTrace(const sim::BoardRun &run) {
-  std::printf("\ntrace (firmware calls and hardware reads, grouped by the record they led to):\n");
+  std::printf("\ntrace (firmware calls and hardware reads, grouped by the record they led to;"
+              " !! marks a failed call):\n");
   size_t record = 0;
   std::vector<std::string> pending;
-  for (const std::string &entry : run.log) {
-    pending.push_back(entry);
-    bool added = entry.rfind("Smbios.Add", 0) == 0 && entry.find("-> EFI_SUCCESS") != std::string::npos;
+  const std::vector<sim::LogEntry> &entries = run.log.Entries();
+  for (size_t i = 0; i < entries.size(); i++) {
+    const sim::LogEntry &entry = entries[i];
+    pending.push_back(TraceLine(entry, run.log[i]));
+    bool added = entry.Is("Smbios.Add") && entry.status == EFI_SUCCESS;
     if (added && record < run.added.size()) {
       RecordView view = Decode(run.added[record]);
       std::printf("\n-- record %zu: type %u, %s \"%s\" (%s)\n", record + 1, run.added[record].Type(),
                   view.kind.c_str(), view.designation.c_str(), view.state.c_str());
-      for (const std::string &line : pending) std::printf("   %s\n", line.c_str());
-      pending.clear();
       record++;
+    } else if (RefusedAdd(entry)) {
+      std::printf("\n-- not added: the firmware refused a type %u record with %s\n",
+                  entry.valueCount > 0 ? static_cast<unsigned>(entry.values[0]) : 0u,
+                  sim::StatusName(entry.status).c_str());
+    } else {
+      continue;
     }
+    for (const std::string &line : pending) std::printf("%s\n", line.c_str());
+    pending.clear();
   }
   if (!pending.empty()) {
     std::printf("\n-- after the last record\n");
-    for (const std::string &line : pending) std::printf("   %s\n", line.c_str());
+    for (const std::string &line : pending) std::printf("%s\n", line.c_str());
   }
 }
 
@@ -322,6 +354,8 @@ nlohmann::json RecordsJson(const sim::Board &board, const sim::BoardRun &run) {
   out["board"] = board.name;
   out["platform"] = sim::BuiltInPlatform().name;
   out["status"] = sim::StatusName(run.result.status);
+  out["statusCode"] = run.result.status;
+  out["refusedAdds"] = RefusedAdds(run);
   out["riserIds"] = RiserIds(run);
   out["outstandingAllocations"] = run.result.outstandingAllocations;
   out["packageListRegistered"] = run.result.packageListRegistered;

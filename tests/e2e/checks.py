@@ -1,10 +1,12 @@
 """What the runners check of a boot: the harness's and the test platform's
 reports, the table the firmware published, the package list, the firmware's
 own log."""
+import json
 import os
 import shutil
 import struct
 import subprocess
+from collections import namedtuple
 
 import board as boards
 import boot_media
@@ -40,11 +42,16 @@ def check_earlier_present(report, board):
     return []
 
 
-def check_origin(report, kind, platform):
+def check_origin(report, kind, platform, entry_failed=False):
     """Problems with where the firmware loaded the driver from: for "fv" the
     DXE core's firmware-file node of the driver's GUID on a firmware-volume
-    handle, for "shell" the shell's file-path node on a file-system handle."""
+    handle, for "shell" the shell's file-path node on a file-system handle.
+    A driver whose entry point failed (entry_failed) is unloaded by what
+    started it: no image of it may be left."""
     origins = report.all("origin")
+    if entry_failed:
+        return [f"the driver's image is still loaded ({len(origins)}), yet its entry point fails in the simulator"
+                ] if origins else []
     if kind == "fv":
         found = [entry for entry in origins if entry["fields"].get("kind") == "firmware-file"]
         if len(found) != 1:
@@ -157,16 +164,18 @@ def check_setup(report, board, platform, who="harness"):
     return problems
 
 
-def check_driver(report, board, platform):
+def check_driver(report, platform, simulated):
+    """The harness's load and start of the driver: its entry point returns what
+    the simulator's driver returns on the same board (simulated, a SimulatorRun)."""
     problems = []
-    expected = boards.number(board.get("qemu", {}).get("expect", {}).get("status", 0), "qemu.expect.status")
     driver = report.first("image", label="driver")
     if driver is None:
         return ["no driver image report"]
     if serial_report.field_int(driver, "load", 1) != 0:
         problems.append(f"LoadImage failed: {driver['fields'].get('load')}")
-    elif serial_report.field_int(driver, "start", 1) != expected:
-        problems.append(f"driver returned {driver['fields'].get('start')}, expected 0x{expected:016X}")
+    elif serial_report.field_int(driver, "start", 1) != simulated.status:
+        problems.append(f"driver returned {driver['fields'].get('start')}, the simulator's "
+                        f"{simulated.status_name} (0x{simulated.status:016X})")
     if driver["fields"].get("filepath", "").upper() != f"04/06/{platform.file_guid}":
         problems.append(f"loaded image file path is {driver['fields'].get('filepath')}")
     return problems
@@ -285,6 +294,22 @@ def simulator_records(boardsim, board_path, work):
         return smbios_dump.dump_records(handle.read())
 
 
+# What the board simulator's driver did on a board: its entry point's status
+# (code and name) and how many of its records the table refused.
+SimulatorRun = namedtuple("SimulatorRun", "status status_name refused")
+
+
+def simulator_run(boardsim, board_path):
+    """The SimulatorRun of boardsim's run of the board file. Raises RuntimeError when boardsim fails."""
+    result = subprocess.run([boardsim, board_path, "--json"], capture_output=True, text=True, timeout=60)
+    try:
+        run = json.loads(result.stdout) if result.returncode == 0 else None
+        return SimulatorRun(run["statusCode"], run["status"], run["refusedAdds"])
+    except (ValueError, TypeError, KeyError) as error:
+        raise RuntimeError(f"boardsim failed ({result.returncode}): "
+                           f"{(result.stderr or result.stdout).strip()[:200] or error}") from error
+
+
 def compare_with_simulator(records, board_path, work, boardsim):
     """The one comparison of every boot, firmware or Linux: the driver's Type
     9 and 41 records byte for byte as the simulator writes them for the
@@ -315,7 +340,7 @@ def check_app_boot(text, board, platform, board_path, work, images):
     report = serial_report.Report(text)
     problems = check_setup(report, board, platform)
     if report.started:
-        problems += check_driver(report, board, platform)
+        problems += check_driver(report, platform, simulator_run(images.boardsim, board_path))
         problems += check_topology(report, board, platform)
         problems += check_earlier_present(report, board)
         problems += check_package_list(report, platform)
@@ -330,6 +355,7 @@ def check_firmware_boot(text, board, platform, board_path, work, images, kind, d
     source), whose pages a protecting firmware must map; for a shell's load,
     the platform's image."""
     boot = firmware_images.FIRMWARE_BOOTS[kind]
+    simulated = simulator_run(images.boardsim, board_path)
     setup = serial_report.Report(text, serial_report.PLATFORM_BEGIN_MARKER, serial_report.PLATFORM_END_MARKER)
     problems = check_setup(setup, board, platform, "test platform driver")
     if setup.started:
@@ -338,7 +364,7 @@ def check_firmware_boot(text, board, platform, board_path, work, images, kind, d
     report = serial_report.Report(text)
     problems += check_started(report, "harness")
     if report.started:
-        problems += check_origin(report, boot.arrival, platform)
+        problems += check_origin(report, boot.arrival, platform, simulated.status != 0)
         origin = report.first("origin")
         guid = platform.file_guid
         if boot.arrival == "shell" and origin is not None:
@@ -349,7 +375,7 @@ def check_firmware_boot(text, board, platform, board_path, work, images, kind, d
             problems += check_page_attributes(report, image_sections(dispatched or platform.images["efi"]))
     if boot.debug:
         problems += firmware_log.check_debug_log(read_text(os.path.join(work, "debug.log")), text, boot.arrival,
-                                                 platform, boot.protected)
+                                                 platform, boot.protected, simulated)
     return problems
 
 

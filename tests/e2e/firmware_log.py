@@ -19,6 +19,16 @@ UNPROTECTED_IMAGE = re.compile(r"Image Section Alignment\(0x[0-9A-Fa-f]+\) does 
                                r"|failed to create image properties record")
 PLACING_NOTES = ("InstallProtocolInterface: ", "None of Tcg2Protocol/CcMeasurementProtocol is installed.")
 START_FAILED = re.compile(r"^Error: Image at\s+(?:0x)?([0-9A-Fa-f]+) start failed: (.*)$")
+# What OVMF's SMBIOS driver says when it refuses a record: the table would
+# outgrow what its entry point can describe (a 2.x one: 65535 bytes).
+REFUSED_ADD = re.compile(r"^SmbiosAdd: Total length exceeds max (?:32|64)-bit table length "
+                         r"with type = (\d+) size = 0x([0-9A-Fa-f]+)")
+
+
+def status_words(name):
+    """A status's words as the DXE core prints them (EFI_OUT_OF_RESOURCES:
+    "out of resources"), lower case."""
+    return name.removeprefix("EFI_").replace("_", " ").lower()
 
 
 def firmware_fault(log, serial):
@@ -64,10 +74,11 @@ def protection_complaints(lines, index):
     return [line.strip(" !") for line in lines[index + 1:end] if UNPROTECTED_IMAGE.search(line)]
 
 
-def check_dispatch(lines, platform):
+def check_dispatch(lines, platform, simulated=None):
     """The DXE core's order, read from its log: the driver loaded once, after
     PCI enumeration completed and after OVMF's SMBIOS producer added its
-    records, and its entry point not reported as failed."""
+    records; its entry point reported as failed only as the simulator's
+    (simulated, a SimulatorRun) fails, and as many of its adds refused."""
     loads = [(i, match.group(1).upper()) for i, match in
              ((i, LOADING_FILE.match(line)) for i, line in enumerate(lines)) if match]
     ours = [i for i, guid in loads if guid == platform.file_guid]
@@ -96,17 +107,26 @@ def check_dispatch(lines, platform):
     # measurement (Debian's 2025.02), its note that nothing measures images.
     problems += [f"while loading the driver: {line}" for line in lines[at + 1:placed]
                  if not line.startswith(PLACING_NOTES)]
-    for match in filter(None, map(START_FAILED.match, lines)):
-        if int(match.group(1), 16) == base:
-            problems.append(f"the driver's entry point failed: {match.group(2).strip()}")
+    failed = [match.group(2).strip() for match in filter(None, map(START_FAILED.match, lines))
+              if int(match.group(1), 16) == base]
+    expected = [simulated.status_name] if simulated and simulated.status else []
+    if [status_words(text) for text in failed] != [status_words(name) for name in expected]:
+        problems.append(f"the driver's entry point failed: {', '.join(failed) or 'no'}; in the simulator: "
+                        f"{', '.join(expected) or 'no'}")
+    following = [i for i, _ in loads if i > at]
+    refused = [line for line in lines[placed:following[0] if following else len(lines)] if REFUSED_ADD.match(line)]
+    if len(refused) != (simulated.refused if simulated else 0):
+        problems.append(f"OVMF refused {len(refused)} of the driver's records, the simulator's table "
+                        f"{simulated.refused if simulated else 0}")
     return problems
 
 
-def check_debug_log(log, serial, arrival, platform, protected=False):
+def check_debug_log(log, serial, arrival, platform, protected=False, simulated=None):
     """Problems a DEBUG boot shows: any assert or CPU exception, the driver's
     image not named; for a driver dispatched from the volume ("fv"), the
-    dispatch order and its status; on firmware that protects images
-    (protected), any word that it could not protect ours."""
+    dispatch order, its status and the adds the table refused, as in the
+    simulator (simulated); on firmware that protects images (protected), any
+    word that it could not protect ours."""
     if not log:
         return ["no debug log on I/O port 0x402"]
     problems = [f"assert: {match.group(0).strip()}" for match in ASSERT_LINE.finditer(log)][:3]
@@ -119,5 +139,5 @@ def check_debug_log(log, serial, arrival, platform, protected=False):
     if protected:
         problems += [f"our image unprotected: {line}" for i in ours for line in protection_complaints(lines, i)]
     if arrival == "fv":
-        problems += check_dispatch(lines, platform)
+        problems += check_dispatch(lines, platform, simulated)
     return problems

@@ -20,6 +20,13 @@ OVMF_VARS = os.environ.get("OVMF_VARS", "/usr/share/OVMF/OVMF_VARS_4M.fd")
 # OVMF adds QEMU's structures under their own handles and drops one whose handle
 # is taken, so raw records count up from a handle QEMU never gives its own.
 RAW_TYPE9_HANDLE = 0x9000
+# The records that fill the table: OEM strings (Type 11), under handles of their
+# own, strings as long as every SMBIOS version allows, at most 255 to a record.
+RAW_FILL_HANDLE = 0xA000
+FILL_TYPE, FILL_STRING, FILL_STRINGS = 11, 64, 255
+# A record's bytes besides its strings: header, string count, the area's final NUL.
+FILL_OVERHEAD = 4 + 1 + 1
+FILL_RECORD_MAX = FILL_OVERHEAD + FILL_STRINGS * (FILL_STRING + 1)
 
 
 def qemu_missing():
@@ -42,11 +49,40 @@ def network_device():
     return "igb" if '"igb"' in listing else "e1000e"
 
 
+def fill_structures(total):
+    """Raw OEM-strings structures of total bytes in all: an earlier producer's
+    records that leave the table the room a scenario chooses."""
+    total = boards.number(total, "qemu.smbiosFill")
+    if total < FILL_OVERHEAD + 2:
+        raise boards.BoardError(f"qemu.smbiosFill: {total} bytes cannot hold a record "
+                                f"({FILL_OVERHEAD + 2} at least)")
+    count = -(-total // FILL_RECORD_MAX)
+    structures = b""
+    for i in range(count):
+        size = total // count + (1 if i < total % count else 0)
+        area = size - FILL_OVERHEAD  # each string's characters and its NUL
+        strings = -(-area // (FILL_STRING + 1))
+        lengths = [FILL_STRING] * strings
+        lengths[-1] = area - strings - FILL_STRING * (strings - 1)
+        if lengths[-1] == 0:  # no string may be empty
+            lengths[-2:] = [FILL_STRING - 1, 1]
+        texts = [f"filler {i}.{n} ".ljust(length, "-")[:length] for n, length in enumerate(lengths)]
+        structures += smbios_dump.raw_smbios_structure(FILL_TYPE, bytes([strings]), texts, RAW_FILL_HANDLE + i)
+    assert len(structures) == total
+    return structures
+
+
 def smbios_options(qemu, work):
-    """-smbios options: QEMU's own records, and raw Type 9 structures through a file."""
+    """-smbios options: QEMU's own records, raw Type 9 structures and the
+    records that fill the table, each through a file."""
     options = []
     for value in qemu.get("smbios", []):
         options += ["-smbios", value]
+    if "smbiosFill" in qemu:
+        path = os.path.join(work, "fill.bin")
+        with open(path, "wb") as handle:
+            handle.write(fill_structures(qemu["smbiosFill"]))
+        options += ["-smbios", f"file={path}"]
     slots = qemu.get("smbiosType9", [])
     if slots:
         path = os.path.join(work, "type9.bin")

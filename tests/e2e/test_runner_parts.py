@@ -16,6 +16,7 @@ import derived_machine
 import emit  # the generator's, on the path board puts tools/platform on
 import firmware_images
 import firmware_log
+import machine
 import serial_report
 import smbios_dump
 
@@ -302,6 +303,17 @@ class DumpTest(unittest.TestCase):
         self.assertIn("2 Type 9/41 records, the simulator has 1",
                       smbios_dump.compare_inventory(mine, mine[:2]))
 
+    def test_fill_is_well_formed_oem_strings_of_exactly_the_size_asked(self):
+        for total in (8, 71, 16582, 64932):
+            fill = machine.fill_structures(total)
+            self.assertEqual(len(fill), total)
+            for record_type, _, data in smbios_dump.table_records(fill + record(127, 0xFEFF, b"", []))[:-1]:
+                strings = smbios_dump.record_strings(data)
+                self.assertEqual((record_type, data[4]), (machine.FILL_TYPE, len(strings)))
+                self.assertTrue(all(0 < len(text) <= machine.FILL_STRING for text in strings))
+        with self.assertRaisesRegex(boards.BoardError, "qemu.smbiosFill"):
+            machine.fill_structures(7)
+
     def test_report_without_end_marker_is_unfinished(self):
         report = serial_report.Report("noise\r\n" + serial_report.BEGIN_MARKER + "\r\nimage label=driver start=0x0 ticks=5\r\n")
         self.assertTrue(report.started)
@@ -359,6 +371,9 @@ class FirmwareBootTest(unittest.TestCase):
         self.assertEqual(checks.check_origin(self.harness(shell), "shell", TWO), [])
         self.assertTrue(checks.check_origin(self.harness(shell, self.FV_LINE), "shell", TWO))
         self.assertTrue(checks.check_origin(self.harness(shell.replace("fs=0x1", "fs=0x0")), "shell", TWO))
+        # A driver whose entry point fails is unloaded by the DXE core that started it.
+        self.assertEqual(checks.check_origin(self.harness(), "fv", TWO, entry_failed=True), [])
+        self.assertTrue(checks.check_origin(self.harness(self.FV_LINE), "fv", TWO, entry_failed=True))
 
     def test_earlier_records_counted_from_board_and_qemu(self):
         board = {"smbios": [{"type": 9}, {"type": "41"}, {"type": 1}],
@@ -405,9 +420,9 @@ class DebugLogTest(unittest.TestCase):
     UNALIGNED = ["!!!!!!!!  Image Section Alignment(0x40) does not match Required Alignment (0x1000)  !!!!!!!!",
                  "ProtectUefiImage failed to create image properties record"]
 
-    def problems(self, *parts, serial="", protected=False, platform=TWO):
+    def problems(self, *parts, serial="", protected=False, platform=TWO, simulated=None):
         return firmware_log.check_debug_log("\n".join(line for part in parts for line in part), serial, "fv", platform,
-                                   protected)
+                                   protected, simulated)
 
     def test_driver_after_enumeration_and_the_smbios_producer_passes(self):
         self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER), [])
@@ -426,6 +441,17 @@ class DebugLogTest(unittest.TestCase):
                                       ["ASSERT [SmbiosDxe] SmbiosDxe.c(1): FALSE"]))
         serial = "!!!! X64 Exception Type - 0E(#PF - Page-Fault)  CPU Apic ID - 00000000 !!!!\n"
         self.assertTrue(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, serial=serial))
+
+    def test_a_failed_entry_point_and_refused_adds_are_the_simulators(self):
+        refused = ["SmbiosAdd: Total length exceeds max 32-bit table length with type = 41 size = 0x2B",
+                   "Error: Image at 0000C763000 start failed: Out of Resources"]
+        full = checks.SimulatorRun(0x8000000000000009, "EFI_OUT_OF_RESOURCES", 1)
+        self.assertEqual(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, refused, simulated=full), [])
+        self.assertEqual(len(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, refused)), 2)
+        self.assertEqual(len(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, simulated=full)), 2)
+        not_found = full._replace(status=0x800000000000000E, status_name="EFI_NOT_FOUND")
+        self.assertEqual(len(self.problems(self.PRODUCER, self.ENUMERATED, self.DRIVER, refused, simulated=not_found)),
+                         1)
 
     def test_an_anonymous_or_unprotected_image_fails(self):
         anonymous = self.DRIVER[:2] + ["Loading driver at 0x0000C763000 EntryPoint=0x0000C763337 "]

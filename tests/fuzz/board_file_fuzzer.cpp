@@ -17,7 +17,8 @@ namespace {
 
 // Every problem the reader reports, as the message goes on after "FIELD: ".
 const char *const kProblems[] = {"is missing", "must ", "unknown field", "a string number must",
-                                 "counts allocations from 1", "\""};
+                                 "counts allocations from 1", "counts adds from 1",
+                                 "counts removals from 1", "\""};
 
 [[noreturn]] void Finding(const char *what, const std::string &detail) {
   fuzz::Finding(std::string(what) + ": " + detail);

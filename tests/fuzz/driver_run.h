@@ -22,7 +22,7 @@ inline constexpr const char *kCountedServices[] = {
     "LocateProtocol:Smbios", "LocateProtocol:HiiString", "LocateProtocol:HiiDatabase",
     "LocateProtocol:RegisterAccess", "NewPackageList", "GetLanguages",
     "GetString",           "Smbios.Add",               "Smbios.Remove",
-    "Smbios.GetNext",      "RegisterAccess.ConfigSpaceAddress"};
+    "Smbios.GetNext",      sim::kGetNextRecord,        "RegisterAccess.ConfigSpaceAddress"};
 constexpr size_t kCountedServiceCount = sizeof(kCountedServices) / sizeof(kCountedServices[0]);
 
 struct DriverRun {
@@ -90,15 +90,14 @@ inline std::string CheckRunIsSound(const DriverRun &run, size_t *structures) {
     problem = CheckDriverRecord(record);
     if (!problem.empty()) return "driver record " + Hex(record.handle) + ": " + problem;
   }
-  return CheckEarlierRecords(run.before, run.after, run.added);
+  return CheckEarlierRecords(run.before, run.after, run.added, run.log);
 }
 
 // The entry point's status as the driver's rules give it, read from what the
 // run's log shows happened: a failed loaded-image lookup returns its status;
 // a refresh without its record buffer returns EFI_OUT_OF_RESOURCES; otherwise
-// the status of adding the last device, which is that of the SMBIOS lookup
-// when it failed and EFI_SUCCESS when Add was reached (its own status is not
-// passed on).
+// the status of adding the last device: that of the SMBIOS lookup when it
+// failed, else Add's own.
 inline EFI_STATUS StatusByTheRules(const sim::CallLog &log) {
   bool recordBufferSeen = false;
   EFI_STATUS last = EFI_SUCCESS;
@@ -110,7 +109,7 @@ inline EFI_STATUS StatusByTheRules(const sim::CallLog &log) {
       recordBufferSeen = true;
       if (entry.status != EFI_SUCCESS) return EFI_OUT_OF_RESOURCES;
     }
-    if (entry.Is("Smbios.Add")) last = EFI_SUCCESS;
+    if (entry.Is("Smbios.Add")) last = entry.status;
     if (entry.Is("LocateProtocol") && GuidsEqual(entry.guid, gEfiSmbiosProtocolGuid)) {
       last = entry.status;
     }

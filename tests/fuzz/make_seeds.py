@@ -180,7 +180,8 @@ DEFAULT_RECORDS = [(0, ["Board Vendor", "1.0.4", "10/02/2026"]), (1, ["Board Ven
 SERVICES = ["AllocatePool", "HandleProtocol", "GetVariable", "LocateProtocol:Smbios",
             "LocateProtocol:HiiString", "LocateProtocol:HiiDatabase",
             "LocateProtocol:RegisterAccess", "NewPackageList", "GetLanguages", "GetString",
-            "Smbios.Add", "Smbios.Remove", "Smbios.GetNext", "RegisterAccess.ConfigSpaceAddress"]
+            "Smbios.Add", "Smbios.Remove", "Smbios.GetNext", "RegisterAccess.ConfigSpaceAddress",
+            "Smbios.GetNext:record"]
 
 
 def board(flags=0, fail_allocation=0, risers=(5, 3, 1), sockets=(0x5D3A1700, 0xD7AE8580),
@@ -231,6 +232,9 @@ def whole_driver_seeds():
     write(t, "allocations-run-out", board(faults=[("AllocatePool", 20, True, 1)]))
     write(t, "add-fails", board(records=earlier[:4], faults=[("Smbios.Add", 3, False, 0)]))
     write(t, "remove-fails", board(records=earlier[:5], faults=[("Smbios.Remove", 2, False, 0)]))
+    write(t, "table-full", board(records=earlier[:4], faults=[("Smbios.Add", 9, True, 1)]))
+    write(t, "getnext-fails-after-records", board(records=earlier[:5],
+                                                  faults=[("Smbios.GetNext:record", 2, True, 0)]))
     write(t, "getstring-fails", board(faults=[("GetString", 6, False, 0)]))
     write(t, "load-fails", board(faults=[("HandleProtocol", 1, False, 3)]))
     write(t, "getnext-never-ends", board(flags=0x20, fail_allocation=0xA0, records=earlier[:3]))
@@ -246,6 +250,8 @@ def board_file_seeds():
     write(t, "negative-and-huge", b'{"bridges": [{"bus": -1, "device": 1e3, "secondary": 18446744073709551616}]}')
     write(t, "record-strings", b'{"smbios": [{"type": 9, "strings": ["", "x"]}, {"type": 41}, {"type": 127}]}')
     write(t, "faults", b'{"faults": {"failAllocation": 0, "noHiiString": 1}}')
+    write(t, "table-faults", b'{"faults": {"addFails": 0, "addFailsFrom": "0x3", "removeFails": -1, '
+                             b'"getNextFailsAfter": 0}}')
     write(t, "unknown-nested-key", b'{"straps": {"riser4": 1}, "qemu": {"anything": [1]}}')
     write(t, "lang-null", b'{"platformLang": null, "name": "x\\u0000y"}')
     write(t, "not-an-object", b'[{"name": "x"}]')

@@ -211,11 +211,20 @@ inline std::vector<sim::SmbiosRecord> RecordsByHandle(const std::vector<sim::Smb
   return found;
 }
 
-// Nothing earlier in the table is lost or changed, except Type 9 and 41
-// records replaced by records of the same type that this run added.
+// Nothing earlier in the table is lost or changed but Type 9 and 41 records
+// that a Remove of the run took out, each replaced by a record of its type
+// that this run added, unless the table refused an add of that type.
 inline std::string CheckEarlierRecords(const std::vector<sim::SmbiosRecord> &before,
                                        const std::vector<sim::SmbiosRecord> &after,
-                                       const std::vector<sim::SmbiosRecord> &added) {
+                                       const std::vector<sim::SmbiosRecord> &added,
+                                       const sim::CallLog &log) {
+  std::set<unsigned> removed, refusedTypes;
+  for (const sim::LogEntry &entry : log.Entries()) {
+    if (entry.Is("Smbios.Remove") && entry.status == EFI_SUCCESS) removed.insert(unsigned(entry.values[0]));
+    if (entry.Is("Smbios.Add") && entry.status != EFI_SUCCESS && entry.valueCount > 0) {
+      refusedTypes.insert(unsigned(entry.values[0]));
+    }
+  }
   for (const sim::SmbiosRecord &earlier : before) {
     bool kept = false;
     for (const sim::SmbiosRecord &record : after) {
@@ -223,15 +232,14 @@ inline std::string CheckEarlierRecords(const std::vector<sim::SmbiosRecord> &bef
     }
     if (kept) continue;
     uint8_t type = earlier.Type();
+    std::string named = "earlier Type " + std::to_string(type) + " record " + Hex(earlier.handle);
+    if (removed.count(earlier.handle) == 0) return named + " lost without being removed";
     if (type != SMBIOS_TYPE_SYSTEM_SLOTS && type != SMBIOS_TYPE_ONBOARD_DEVICES_EXTENDED_INFORMATION) {
-      return "earlier Type " + std::to_string(type) + " record " + Hex(earlier.handle) + " lost";
+      return named + " removed";
     }
-    bool replaced = false;
+    bool replaced = refusedTypes.count(type) != 0;
     for (const sim::SmbiosRecord &record : added) replaced = replaced || record.Type() == type;
-    if (!replaced) {
-      return "earlier Type " + std::to_string(type) + " record " + Hex(earlier.handle) +
-             " purged without a replacement";
-    }
+    if (!replaced) return named + " purged without a replacement";
   }
   return "";
 }

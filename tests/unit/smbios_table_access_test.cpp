@@ -103,10 +103,10 @@ TEST_F(TableAccess, MissingProtocolIsReportedAndLocatedAgainLater) {
   EXPECT_EQ(firmware.CountLog("LocateProtocol(Smbios) -> EFI_SUCCESS"), 4u);
 }
 
-TEST_F(TableAccess, AddFailureIsNotReportedAndRemoveFailureEndsThePurge) {
+TEST_F(TableAccess, AddFailureIsReportedAndRemoveFailureEndsThePurge) {
   firmware.faults.FailCall("Smbios.Add", 1, EFI_OUT_OF_RESOURCES);
   std::vector<uint8_t> record = Record(9, {"slot"});
-  EXPECT_EQ(InsertSmbiosRecord(record.data()), EFI_SUCCESS);
+  EXPECT_EQ(InsertSmbiosRecord(record.data()), EFI_OUT_OF_RESOURCES);
   EXPECT_TRUE(table.Records().empty());
 
   Fill({9, 9, 9});

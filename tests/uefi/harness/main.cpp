@@ -45,9 +45,13 @@ void RunDriversHere(const FirmwareContext &Context, const Scenario &Plan) {
 }
 
 // The firmware set the platform up and ran the driver: only show where from.
+// A driver whose entry point failed was unloaded by the DXE core that started
+// it; the package list it registered stays, under its file GUID.
 void ReportFirmwareRun(const FirmwareContext &Context, const Scenario &Plan) {
   ReportPlatformLang(Context);
-  ReportDriverOrigins(Context, Plan.DriverFileGuid, SHELL_DRIVER_FILE);
+  if (ReportDriverOrigins(Context, Plan.DriverFileGuid, SHELL_DRIVER_FILE) == 0) {
+    ReportPackageLists(Context, Plan.DriverFileGuid);
+  }
 }
 
 void RunScenario(const FirmwareContext &Context) {

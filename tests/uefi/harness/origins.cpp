@@ -77,17 +77,18 @@ void PutVolumeName(const FirmwareContext &Context, EFI_HANDLE Handle) {
   PutGuid(node->FvName);
 }
 
-void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUID &FileGuid,
+// Whether the image is one of the driver's, reported.
+bool ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUID &FileGuid,
                  const CHAR16 *FileName) {
   auto *loaded =
       HandleInterface<EFI_LOADED_IMAGE_PROTOCOL>(Context, Image, gEfiLoadedImageProtocolGuid);
   if (loaded == nullptr) {
-    return;
+    return false;
   }
   auto *node = reinterpret_cast<const MEDIA_FW_VOL_FILEPATH_DEVICE_PATH *>(loaded->FilePath);
   if (node == nullptr || node->Header.Type != MEDIA_DEVICE_PATH ||
       NodeLength(&node->Header) < DEVICE_PATH_NODE_HEADER_SIZE) {
-    return;
+    return false;
   }
   CHAR8 text[PATH_TEXT_LIMIT + 1];
   if (node->Header.SubType == MEDIA_PIWG_FW_FILE_DP &&
@@ -103,7 +104,7 @@ void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUI
     PutText(text);
     PutField("fs", HasProtocol(Context, loaded->DeviceHandle, EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID), 1);
   } else {
-    return;
+    return false;
   }
   EFI_GUID listGuid = PackageListGuidOf(&node->Header);
   PutField("node-length", NodeLength(&node->Header), 4);
@@ -112,12 +113,13 @@ void ReportImage(const FirmwareContext &Context, EFI_HANDLE Image, const EFI_GUI
   PutNewLine();
   ReportImagePages(Context, loaded->ImageBase, loaded->ImageSize);
   ReportPackageLists(Context, listGuid);
+  return true;
 }
 
 }  // namespace
 
-void ReportDriverOrigins(const FirmwareContext &Context, const EFI_GUID &FileGuid,
-                         const CHAR16 *FileName) {
+UINTN ReportDriverOrigins(const FirmwareContext &Context, const EFI_GUID &FileGuid,
+                          const CHAR16 *FileName) {
   auto locate = Service<EFI_LOCATE_HANDLE_BUFFER>(Context.BootServices->LocateHandleBuffer);
   UINTN count = 0;
   EFI_HANDLE *images = nullptr;
@@ -127,10 +129,12 @@ void ReportDriverOrigins(const FirmwareContext &Context, const EFI_GUID &FileGui
   PutField("count", EFI_ERROR(status) ? 0 : count, 4);
   PutNewLine();
   if (EFI_ERROR(status)) {
-    return;
+    return 0;
   }
+  UINTN found = 0;
   for (UINTN i = 0; i < count; i++) {
-    ReportImage(Context, images[i], FileGuid, FileName);
+    found += ReportImage(Context, images[i], FileGuid, FileName) ? 1 : 0;
   }
   Context.BootServices->FreePool(images);
+  return found;
 }

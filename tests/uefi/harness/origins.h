@@ -8,6 +8,6 @@
 // Prints an "origin" line for every loaded image whose file path starts with
 // a firmware-file node naming FileGuid or with a file-path node ending in
 // FileName, then the "hii" lines of the package lists each registered: under
-// the GUID the driver takes from that first node.
-void ReportDriverOrigins(const FirmwareContext &Context, const EFI_GUID &FileGuid,
-                         const CHAR16 *FileName);
+// the GUID the driver takes from that first node. Returns how many it found.
+UINTN ReportDriverOrigins(const FirmwareContext &Context, const EFI_GUID &FileGuid,
+                          const CHAR16 *FileName);

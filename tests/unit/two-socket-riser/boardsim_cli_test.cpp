@@ -53,6 +53,28 @@ TEST(Boardsim, DefaultBoardShowsEveryRecord) {
   EXPECT_NE(outcome.output.find("Sideband.Read(0xFDAE0478)"), std::string::npos);
 }
 
+// A table that refuses the driver's adds from the twelfth on (the third
+// device's): the summary names the refusals and the entry point's status,
+// the trace marks each failed call.
+TEST(Boardsim, ABoardWithAFullTableShowsTheRefusalsAndTheStatus) {
+  std::ifstream file(std::string(SOURCE_DIR) + "/boards/default.json");
+  std::string board((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  board.insert(board.rfind('}'), ", \"faults\": {\"addFailsFrom\": 12}");
+  Outcome outcome = Boardsim(WriteBoard("full_table.json", board) + " --trace");
+  ASSERT_EQ(outcome.status, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("records written: 11, 3 refused by the firmware; driver status: "
+                                "EFI_OUT_OF_RESOURCES"),
+            std::string::npos)
+      << outcome.output;
+  EXPECT_NE(outcome.output.find("\n!! Smbios.Add(type=41) (injected) -> EFI_OUT_OF_RESOURCES\n\n"
+                                "-- not added: the firmware refused a type 41 record"),
+            std::string::npos);
+  EXPECT_NE(outcome.output.find("!! DriverEntry -> EFI_OUT_OF_RESOURCES"), std::string::npos);
+  // Size queries and the end of a walk are answers, not failures.
+  EXPECT_EQ(outcome.output.find("!! HiiString.GetString"), std::string::npos);
+  EXPECT_EQ(outcome.output.find("!! Smbios.GetNext"), std::string::npos);
+}
+
 TEST(Boardsim, OverridesAndJson) {
   Outcome outcome = Boardsim(std::string(SOURCE_DIR) +
                              "/boards/default.json --riser1 7 --riser2 7 --riser3 3 --lang fr-FR --json");
@@ -77,6 +99,9 @@ TEST(Boardsim, BadBoardFilesAreRefusedNamingTheField) {
       {"{\"platformLang\": 5}", "platformLang"},
       {"{\"smbios\": [{\"strings\": [\"x\"]}]}", "smbios[0].type"},
       {"{\"faults\": {\"failAllocation\": -1}}", "faults.failAllocation"},
+      {"{\"faults\": {\"addFails\": 0}}", "faults.addFails: counts adds from 1"},
+      {"{\"faults\": {\"addFailsFrom\": true}}", "faults.addFailsFrom: must be a number"},
+      {"{\"faults\": {\"getNextFailsAfter\": 4294967296}}", "faults.getNextFailsAfter"},
       {"{\"pads\": [{\"pad\": 1, \"level\": 2}]}", "pads[0].level"},
       {"{\"riser\": 1}", "riser"},
       {"{\"straps\": {\"\": 1}}", "straps.\"\": unknown field"},

@@ -1,11 +1,13 @@
 // Every firmware service the driver calls made to fail, at each of the calls a
 // clean run makes: the run must end with nothing leaked, a sound table, no
 // earlier record lost without a replacement, the status the rules give, and
-// no more damage than the one failed call explains.
+// no more damage than the one failed call explains. The SMBIOS table's own
+// failures are swept as a board file gives them.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,21 +79,26 @@ class FirmwareFaultSweep : public ::testing::TestWithParam<const char *> {
     RecordProperty("records_checked", std::to_string(gTally.records));
   }
 
-  DriverRun Run(const std::function<void(sim::SimulatedBoard &)> &arm) {
-    DriverRun run = reliability::RunDriver(board_, [&](sim::SimulatedBoard &simulated) {
-      simulated.firmware.faults.Clear();
-      if (arm) arm(simulated);
-    });
+  // The board's faults count the driver's calls only, so arm's plan does too.
+  DriverRun Run(const std::function<void(sim::SimulatedBoard &)> &arm) { return Run(arm, board_); }
+  DriverRun Run(const std::function<void(sim::SimulatedBoard &)> &arm, const sim::Board &board) {
+    DriverRun run = reliability::RunDriver(board, arm);
     EXPECT_EQ(gTally.Check(run), "");
     return run;
   }
 
   // How many records differ from the clean run in fields, and in designation.
+  // Whenever the records pair up, none carries a designation other than its
+  // own or none.
   void CountDifferences(const DriverRun &run, size_t *fields, size_t *designations) const {
     *fields = *designations = 0;
     for (size_t i = 0; i < run.added.size() && i < clean_.added.size(); i++) {
       *fields += Shape(run.added[i]) != Shape(clean_.added[i]);
-      *designations += Designation(run.added[i]) != Designation(clean_.added[i]);
+      bool own = Designation(run.added[i]) == Designation(clean_.added[i]);
+      *designations += !own;
+      if (run.added.size() == clean_.added.size() && !own) {
+        EXPECT_EQ(Designation(run.added[i]), "") << "record " << i << " named after another";
+      }
     }
   }
 
@@ -176,10 +183,76 @@ TEST_P(FirmwareFaultSweep, EachCallOfEachServiceFailsInTurn) {
         simulated.firmware.faults.FailCall(service.name, k, service.status);
       });
       EXPECT_EQ(run.faultsInjected, 1u);
-      EXPECT_EQ(
-          sim::StatusName(run.status),
-          sim::StatusName(service.effect == Effect::LoadFails ? service.status : EFI_SUCCESS));
+      // The entry point returns what adding the last device returned.
+      bool lastAdd = std::string(service.name) == "Smbios.Add" && k == calls;
+      EXPECT_EQ(sim::StatusName(run.status),
+                sim::StatusName(service.effect == Effect::LoadFails || lastAdd ? service.status
+                                                                                : EFI_SUCCESS));
       ExpectEffect(service, run);
+    }
+  }
+}
+
+// The SMBIOS table's failures a board file can give, N swept over the calls
+// (or the records GetNext gives) of the clean run.
+struct TableFault {
+  const char *key;
+  std::optional<uint64_t> sim::BoardFaults::*member;
+  const char *counted;  // the service whose clean-run calls N sweeps
+  uint64_t first;       // the least N
+  enum { None, One, Onward } refuses;  // the adds the table refuses: none, the N-th, from the N-th
+};
+
+const TableFault kTableFaults[] = {
+    {"addFails", &sim::BoardFaults::addFails, "Smbios.Add", 1, TableFault::One},
+    {"addFailsFrom", &sim::BoardFaults::addFailsFrom, "Smbios.Add", 1, TableFault::Onward},
+    {"removeFails", &sim::BoardFaults::removeFails, "Smbios.Remove", 1, TableFault::None},
+    {"getNextFailsAfter", &sim::BoardFaults::getNextFailsAfter, sim::kGetNextRecord, 0,
+     TableFault::None},
+};
+
+// Whether each Add call of a run, in order, was accepted.
+std::vector<bool> AddOutcomes(const sim::CallLog &log) {
+  std::vector<bool> accepted;
+  for (const sim::LogEntry &entry : log.Entries()) {
+    if (entry.Is("Smbios.Add")) accepted.push_back(entry.status == EFI_SUCCESS);
+  }
+  return accepted;
+}
+
+std::vector<uint8_t> WithoutHandle(const sim::SmbiosRecord &record) {
+  std::vector<uint8_t> bytes = record.bytes;
+  bytes[2] = bytes[3] = 0;
+  return bytes;
+}
+
+// Whatever the table refuses, the driver makes the same calls: every record
+// the table accepted is the clean run's for that add, byte for byte; every
+// earlier record that no Remove took out is there under its handle (the
+// soundness check); and the entry point fails exactly when the last device's
+// add did.
+TEST_P(FirmwareFaultSweep, EveryTableFailureOfABoardFileAtEachCall) {
+  const uint64_t adds = clean_.calls("Smbios.Add");
+  for (const TableFault &fault : kTableFaults) {
+    for (uint64_t n = fault.first; n < fault.first + clean_.calls(fault.counted); n++) {
+      SCOPED_TRACE(std::string("faults.") + fault.key + " = " + std::to_string(n));
+      sim::Board board = board_;
+      board.faults.*fault.member = n;
+      DriverRun run = Run(nullptr, board);
+      EXPECT_GE(run.faultsInjected, 1u);
+      std::vector<bool> accepted = AddOutcomes(run.log);
+      ASSERT_EQ(accepted.size(), adds);
+      size_t at = 0;
+      for (uint64_t k = 1; k <= adds; k++) {
+        bool refused = (fault.refuses == TableFault::One && k == n) ||
+                       (fault.refuses == TableFault::Onward && k >= n);
+        EXPECT_EQ(accepted[k - 1], !refused) << "add " << k;
+        if (!accepted[k - 1] || at >= run.added.size()) continue;
+        EXPECT_EQ(WithoutHandle(run.added[at++]), WithoutHandle(clean_.added[k - 1])) << "add " << k;
+      }
+      EXPECT_EQ(at, run.added.size());
+      EXPECT_EQ(sim::StatusName(run.status),
+                sim::StatusName(accepted.back() ? EFI_SUCCESS : EFI_OUT_OF_RESOURCES));
     }
   }
 }
