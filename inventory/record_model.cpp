@@ -40,8 +40,5 @@ void ResizeFormattedArea(VOID *Record, UINT8 Length) {
     bytes[Length] = 0;
     bytes[Length + 1] = 0;
   }
-  if (Length > formerLength) {
-    ZeroBuffer(bytes + formerLength, Length - formerLength);
-  }
   bytes[1] = Length;
 }

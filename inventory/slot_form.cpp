@@ -23,10 +23,8 @@ void FillLaterSlotFields(VOID *Record, SlotForm Form) {
         groups[i].BusNum = bus;
         groups[i].DevFuncNum = EncodeDeviceFunction(peer.RootDevice, 0);
         groups[i].DataBusWidth = peer.DataBusWidth;
-        SMBIOS_TABLE_TYPE9 *slot = static_cast<SMBIOS_TABLE_TYPE9 *>(Record);
-        if (SLOT_USAGE_FROM_PEERS && slot->CurrentUsage != SlotUsageInUse &&
-            IsDevicePresentBehind(bus, peer.RootDevice)) {
-          slot->CurrentUsage = SlotUsageInUse;
+        if (SLOT_USAGE_FROM_PEERS && IsDevicePresentBehind(bus, peer.RootDevice)) {
+          static_cast<SMBIOS_TABLE_TYPE9 *>(Record)->CurrentUsage = SlotUsageInUse;
         }
       }
     }

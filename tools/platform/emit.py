@@ -330,8 +330,9 @@ def slot_form_table(p, source):
     entries, peers = [], []
     for index, form in enumerate(forms):
         entries.append((f"{{{form.lanes}, {form.slot_information}, 0x{form.physical_width:02X}, "
-                        f"0x{form.height:02X}, {form.pitch}, {len(peers)}, {len(form.peers)}}},",
-                        f"form {index}: " + ", ".join(c_string(text) for text in form.slots)))
+                        f"0x{form.height:02X}, {form.pitch}, {len(peers) if form.peers else 0}, {len(form.peers)}}},",
+                        f"form {index}: " + ", ".join(c_string(text) for text in form.slots[:2]) +
+                        (f" and {len(form.slots) - 2} more" if len(form.slots) > 2 else "")))
         peers += [(f"{{{socket}, {group}, {device}, {lanes}}},",
                    f"form {index}: socket {socket}, group {group}, device {device}, x{lanes}")
                   for socket, group, device, lanes in form.peers]

@@ -18,14 +18,13 @@ enum class SlotWidth : UINT8 { X4, X8, X16, Unwired };
 // The Type 9 layout of the slot records (a later one than 2.6 carries the
 // fields of inventory/slot_form.h), whether a slot is In use when only a
 // peer's root port has something behind it, and the peers of all slots.
-inline constexpr SlotRecordLayout SLOT_RECORD_LAYOUT = SlotRecordLayout::Smbios26;
-inline constexpr bool SLOT_USAGE_FROM_PEERS = true;
-inline constexpr UINTN SLOT_PEER_COUNT = 0;
+inline constexpr SlotRecordLayout SLOT_RECORD_LAYOUT = SlotRecordLayout::Smbios32;
+inline constexpr bool SLOT_USAGE_FROM_PEERS = false;
+inline constexpr UINTN SLOT_PEER_COUNT = 1;
 
-// A slot's form: none, the 2.6 record ends at Device/Function. Index is
-// there for the later layouts' code, which runs on no slot of this platform.
+// A slot's form: its entry of SLOT_FORMS (slot_form_table.h).
 struct SlotForm {
-  static constexpr UINT8 Index = 0;
+  UINT8 Index;
 };
 
 // Type 9 fields every slot record carries.
