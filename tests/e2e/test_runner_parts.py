@@ -218,11 +218,11 @@ class DerivedMachineTest(unittest.TestCase):
         bridges = {(b["bus"], b["device"]): b["secondary"] for b in made.board["bridges"]}
         # The fixed bridge on the root bus takes bus 1; each expander's ports its own bus + 1 up.
         self.assertEqual(bridges[("0x00", 2)], "0x01")
-        self.assertEqual(bridges[("0x40", 4)], "0x42")
-        self.assertEqual(len(bridges), 15)  # the front slot's peer root port among them
+        self.assertEqual(bridges[("0x40", 4)], "0x43")  # after the ports at 0 and 1 (slot 7's peer)
+        self.assertEqual(len(bridges), 16)  # the two peer root ports among them
         self.assertIn("pci-testdev,bus=rp40_04,addr=0x0", made.devices)
         self.assertIn("bochs-display,bus=pcie.0,addr=0x3.0", made.devices)
-        self.assertIn({"bus": "0x42", "device": 0, "function": 0}, made.board["devices"])
+        self.assertIn({"bus": "0x43", "device": 0, "function": 0}, made.board["devices"])
         self.assertNotIn({"bus": "0x31", "device": 0, "function": 0}, made.board["devices"])
         # The derived board is a scenario with its machine written out: deriving it again keeps it.
         self.assertEqual(derived_machine.machine_of(made.board, FOUR).devices, made.devices)

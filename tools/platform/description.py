@@ -343,7 +343,7 @@ class _Reader:
                                            "out for SMBIOS 2.6's)")
         self.usage_from_peers = True
         if "usageFromPeers" in records:
-            self.since(PEERS_SINCE, "slotRecords.usageFromPeers", "Current Usage from peers")
+            self.since(PEERS_SINCE, "slotRecords.usageFromPeers", "peer groups")
             self.usage_from_peers = records["usageFromPeers"]
             if not isinstance(self.usage_from_peers, bool):
                 fail("slotRecords.usageFromPeers", "must be true or false")
@@ -373,8 +373,9 @@ class _Reader:
     def since(self, layout, where, what):
         """Refuses a field of a later layout than the platform's."""
         if LAYOUTS.index(self.layout) < LAYOUTS.index(layout):
-            fail(where, f"{what} is SMBIOS {layout}'s: set slotRecords.smbios to \"{layout}\" or "
-                        f"later (this platform writes SMBIOS {self.layout} records)")
+            fail(where, f"only a record of SMBIOS {layout}'s Type 9 layout or later has {what}: set "
+                        f"slotRecords.smbios to \"{layout}\" or later (this platform writes SMBIOS "
+                        f"{self.layout} records)")
 
     def read_slot_information(self, encoding, where, slot_type):
         """A width's Slot Information: its PCI Express generation, or the value itself."""
@@ -476,7 +477,7 @@ class _Reader:
             fail(f"{where}.width", f"{json.dumps(width)} is not a width of slotRecords.widths")
         wiring = Wiring(socket, group, device, width, [], LANES.get(codes[width], 0))
         if "peers" in entry:
-            self.since(PEERS_SINCE, f"{where}.peers", "a slot's peer groups")
+            self.since(PEERS_SINCE, f"{where}.peers", "peer groups")
             self.read_peers(entry["peers"], f"{where}.peers", wiring, text)
         return wiring
 

@@ -20,7 +20,7 @@ enum class SlotWidth : UINT8 { X4, X8, X16, Unwired };
 // peer's root port has something behind it, and the peers of all slots.
 inline constexpr SlotRecordLayout SLOT_RECORD_LAYOUT = SlotRecordLayout::Smbios32;
 inline constexpr bool SLOT_USAGE_FROM_PEERS = false;
-inline constexpr UINTN SLOT_PEER_COUNT = 1;
+inline constexpr UINTN SLOT_PEER_COUNT = 2;
 
 // A slot's form: its entry of SLOT_FORMS (slot_form_table.h).
 struct SlotForm {

@@ -22,6 +22,7 @@ constexpr SlotShape SOCKET2_GROUP2_DEV2_X8_FORM2 = {2, 2, 2, SlotWidth::X8, {2}}
 constexpr SlotShape SOCKET2_GROUP2_DEV3_X8_FORM2 = {2, 2, 3, SlotWidth::X8, {2}};
 constexpr SlotShape SOCKET2_GROUP3_X4_FORM3 = {2, 3, 0, SlotWidth::X4, {3}};
 constexpr SlotShape SOCKET2_GROUP3_DEV1_X4_FORM3 = {2, 3, 1, SlotWidth::X4, {3}};
+constexpr SlotShape SOCKET3_GROUP3_X16_FORM4 = {3, 3, 0, SlotWidth::X16, {4}};
 
 // Front riser, x16 card: Slot ID, string id, wiring of each slot in
 // slot-index order, from FIRST_RISER_SLOT_INDEX.
@@ -54,7 +55,7 @@ constexpr SlotDescription REAR_EIGHT_SLOTS[] = {
     {24, 7, SOCKET2_GROUP2_DEV3_X8_FORM2},    // "Rear riser, slot 4"
     {25, 8, SOCKET2_GROUP3_X4_FORM3},         // "Rear riser, slot 5"
     {26, 9, SOCKET2_GROUP3_DEV1_X4_FORM3},    // "Rear riser, slot 6"
-    {27, 10, SOCKET3_GROUP3_X16_FORM0},       // "Rear riser, slot 7"
+    {27, 10, SOCKET3_GROUP3_X16_FORM4},       // "Rear riser, slot 7"
     {28, 11, SOCKET3_GROUP3_DEV4_X16_FORM0},  // "Rear riser, slot 8"
 };
 
