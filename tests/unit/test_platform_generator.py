@@ -148,28 +148,6 @@ class Refusals(unittest.TestCase):
             self.assertEqual(generate(path).returncode, 2)  # nothing to write said
 
 
-class LaterLayouts(unittest.TestCase):
-    def test_lanes_and_physical_widths_follow_the_slots_wiring(self):
-        sys.path.insert(0, os.path.join(SOURCE_DIR, "tools", "platform"))
-        import description
-        with open(BOARD) as source:
-            board = json.load(source)
-        later("3.5", lambda d: mezzanine(d, peers=[peer()]))(board)
-        with tempfile.TemporaryDirectory() as scratch:
-            path = os.path.join(scratch, "later.json")
-            with open(path, "w") as out:
-                json.dump(board, out)
-            platform = description.read_description(path, SOURCE_DIR)
-        ocp = platform.mezzanine[0]
-        self.assertEqual((ocp.wiring.lanes, ocp.physical_width, ocp.height), (4, 0x0B, 0x02))  # x8 less x4
-        wired = card(board, 0, "one-slot card")[0]["wiringByIdentifier"]  # x16 or x8 by identifier
-        self.assertEqual({w["width"] for w in wired.values()}, {"x16", "x8"})
-        one_slot = next(slots for name, slots in platform.positions[0].cards.items() if name == "one-slot card")
-        self.assertEqual(one_slot[0].physical_width, 0x0D)  # the widest wiring's
-        forms, index = description.slot_forms(platform)
-        self.assertEqual(forms[index[id(ocp.wiring)]].peers, ((0, 2, 4, 4),))
-
-
 class Outputs(unittest.TestCase):
     def test_checked_in_tables_are_fresh(self):
         descriptions = sorted(glob.glob(os.path.join(SOURCE_DIR, "platforms", "*", "platform.json")))

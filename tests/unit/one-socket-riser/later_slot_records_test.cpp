@@ -54,7 +54,7 @@ TEST(LaterSlotRecords, RiserSlotsGiveTheirLanesPhysicalWidthAndHeight) {
   };
   const Case cases[] = {
       {1, 0, 1, 16, 0x0D, 3},  // upper one-slot card wired x16
-      {2, 0, 1, 8, 0x0D, 3},   // ... wired x8 for identifier 2, the same x16 connector
+      {2, 0, 1, 8, 0x0D, 3},   // ... wired x8 for identifier 2, its widest wiring's connector
       {0, 0, 2, 8, 0x0B, 3},   // upper two-slot card's second slot: x8 in x8
       {3, 2, 2, 8, 0x0D, 4},   // lower two-slot card's second slot: x8 in x16, low profile
       {3, 3, 3, 4, 0x0A, 4},   // lower three-slot card's third slot
