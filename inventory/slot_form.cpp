@@ -9,7 +9,11 @@ void FillLaterSlotFields(VOID *Record, SlotForm Form) {
   if constexpr (SLOT_RECORD_LAYOUT != SlotRecordLayout::Smbios26) {
     const SlotFormFields &form = SLOT_FORMS[Form.Index];
     UINT8 *bytes = static_cast<UINT8 *>(Record);
-    ResizeFormattedArea(Record, SlotRecordLength(SLOT_RECORD_LAYOUT, form.PeerCount));
+    if constexpr (SLOT_PEER_COUNT > 0) {
+      // The length follows the slot's peers; on a platform without any, every
+      // record keeps the length its header was given.
+      ResizeFormattedArea(Record, SlotRecordLength(SLOT_RECORD_LAYOUT, form.PeerCount));
+    }
     bytes[SMBIOS_TYPE9_DATA_BUS_WIDTH_OFFSET] = form.DataBusWidth;
     bytes[SMBIOS_TYPE9_PEER_GROUPING_COUNT_OFFSET] = form.PeerCount;
     if constexpr (SLOT_PEER_COUNT > 0) {

@@ -40,7 +40,7 @@ extern const PeerShape SLOT_PEERS[];
 
 // Writes the later layout's fields of a slot whose 2.6 fields are filled,
 // the formatted length following the form's peer count (the string area
-// moved along). With SLOT_USAGE_FROM_PEERS, a slot Available behind its own
+// moved along) on a platform whose slots have peers. With SLOT_USAGE_FROM_PEERS, a slot Available behind its own
 // root port is In use when something answers behind a peer's. Does nothing
 // on a platform of 2.6 records.
 void FillLaterSlotFields(VOID *Record, SlotForm Form);
