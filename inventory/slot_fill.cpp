@@ -4,6 +4,7 @@
 #include "../hii/string_lookup.h"
 #include "../hw/pci_config.h"
 #include "../smbios/record_strings.h"
+#include "slot_form.h"
 
 // WIDTH_ENCODING, the platform's widths.
 #include "slot_width_table.h"
@@ -68,6 +69,9 @@ void DescribeSlot(VOID *Record, const SlotDescription &Slot) {
   CHAR16 *designation = LookupDriverString(Slot.StringId);
   if (Slot.Shape.Width != SlotWidth::Unwired) {
     FillSlot(Record, Slot.Shape.Socket, Slot.Shape.Group, Slot.Shape.RootDevice, Slot.Shape.Width);
+    if constexpr (SLOT_RECORD_LAYOUT != SlotRecordLayout::Smbios26) {
+      FillLaterSlotFields(Record, Slot.Shape.Form);
+    }
   }
   PlaceDesignation(Record, designation);
 }

@@ -5,16 +5,20 @@
 #include "../include/smbios_records.h"
 #include "../include/uefi_hii.h"
 // SlotWidth: the platform's slot widths, then Unwired (no root port feeds the
-// slot as far as the driver knows).
+// slot as far as the driver knows). SlotForm: what a slot's record of a later
+// layout carries besides (slot_form.h).
 #include "platform_layout.h"
 
 // Where a slot is wired: socket, root-port group k (the byte of the socket's
-// bus-number word), root-port device (function 0), and width.
+// bus-number word), root-port device (function 0), and width; and, on a
+// platform of a later layout, its form. The form takes no room where the
+// platform keeps the 2.6 record.
 struct SlotShape {
   UINT8 Socket;
   UINT8 Group;
   UINT8 RootDevice;
   SlotWidth Width;
+  [[no_unique_address]] SlotForm Form = {};
 };
 
 inline constexpr SlotShape UNWIRED_SLOT = {0, 0, 0, SlotWidth::Unwired};
@@ -27,7 +31,7 @@ struct SlotDescription {
   EFI_STRING_ID StringId;
   SlotShape Shape;
 };
-static_assert(sizeof(SlotDescription) == 8);
+static_assert(SLOT_RECORD_LAYOUT != SlotRecordLayout::Smbios26 || sizeof(SlotDescription) == 8);
 
 // What a width writes: Slot Type and Data Bus Width. The platform's table of
 // them is indexed by SlotWidth.

@@ -1,11 +1,13 @@
 #include "sim/table_compare.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <utility>
 
 #include "include/smbios_records.h"
+#include "sim/later_slot_fields.h"
 
 namespace sim {
 
@@ -105,6 +107,35 @@ std::string FieldText(const SmbiosRecord &record, const Field &field) {
   return text;
 }
 
+std::string HexByte(int value) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "0x%02X", value);
+  return text;
+}
+
+// The later layouts' Type 9 fields a record holds, named and written out.
+std::vector<std::pair<std::string, std::string>> LaterFieldTexts(const SmbiosRecord &record) {
+  LaterSlotFields later = ReadLaterSlotFields(record);
+  std::vector<std::pair<std::string, std::string>> texts;
+  if (!later.dataBusWidth) return texts;
+  texts.emplace_back("data bus width (base)", std::to_string(*later.dataBusWidth));
+  texts.emplace_back("peer groups", std::to_string(*later.peerCount));
+  for (size_t i = 0; i < later.peers.size(); i++) {
+    const PeerGroup &peer = later.peers[i];
+    char text[48];
+    std::snprintf(text, sizeof(text), "%04x:%02x:%02x.%x width %u", peer.segment, peer.bus, peer.device,
+                  peer.function, peer.width);
+    texts.emplace_back("peer " + std::to_string(i + 1), text);
+  }
+  if (later.physicalWidth) {
+    texts.emplace_back("slot information", HexByte(*later.slotInformation));
+    texts.emplace_back("physical width", HexByte(*later.physicalWidth));
+    texts.emplace_back("pitch", std::to_string(*later.pitch));
+  }
+  if (later.height) texts.emplace_back("height", HexByte(*later.height));
+  return texts;
+}
+
 unsigned KeyOf(const SmbiosRecord &record, const TypeRule &rule) {
   unsigned key = 0;
   for (size_t i = rule.keyBytes; i > 0; i--) {
@@ -128,6 +159,31 @@ std::string Name(const SmbiosRecord &record, const TypeRule &rule) {
          std::to_string(KeyOf(record, rule)) + " " + StringAt(record, RECORD_DESIGNATION_OFFSET);
 }
 
+// Each later field either record has, "(absent)" where the other's length stops short of it.
+void CompareLaterSlotFields(const SmbiosRecord &want, const SmbiosRecord &got, const TypeRule &rule,
+                            std::vector<std::string> &out) {
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  Fields mine = LaterFieldTexts(want), theirs = LaterFieldTexts(got);
+  auto valueOf = [](const Fields &fields, const std::string &name) {
+    for (const auto &[field, value] : fields) {
+      if (field == name) return value;
+    }
+    return std::string("(absent)");
+  };
+  std::vector<std::string> names;
+  for (const Fields *fields : {&mine, &theirs}) {
+    for (const auto &field : *fields) {
+      if (std::find(names.begin(), names.end(), field.first) == names.end()) names.push_back(field.first);
+    }
+  }
+  for (const std::string &field : names) {
+    if (valueOf(mine, field) != valueOf(theirs, field)) {
+      out.push_back(Name(want, rule) + ": " + field + ": table " + valueOf(theirs, field) + ", driver " +
+                    valueOf(mine, field));
+    }
+  }
+}
+
 void CompareFields(const SmbiosRecord &want, const SmbiosRecord &got, const TypeRule &rule,
                    std::vector<std::string> &out) {
   if (want.Length() != got.Length()) {
@@ -143,6 +199,7 @@ void CompareFields(const SmbiosRecord &want, const SmbiosRecord &got, const Type
       out.push_back(Name(want, rule) + ": " + field.name + ": table " + theirs + ", driver " + mine);
     }
   }
+  if (rule.type == SMBIOS_TYPE_SYSTEM_SLOTS) CompareLaterSlotFields(want, got, rule, out);
   size_t mine = want.Strings().size(), theirs = got.Strings().size();
   if (mine != theirs) {
     out.push_back(Name(want, rule) + ": strings: table has " + std::to_string(theirs) + ", driver " +

@@ -30,6 +30,7 @@
 #include "sim/board_picture.h"
 #include "sim/dmidecode.h"
 #include "sim/json_fields.h"
+#include "sim/later_slot_fields.h"
 #include "sim/platform.h"
 #include "sim/simulated_board.h"
 #include "sim/status_names.h"
@@ -349,6 +350,24 @@ void PrintTrace(const sim::BoardRun &run) {
   }
 }
 
+// The fields of a later Type 9 layout, those the record holds.
+void AddLaterSlotFields(const sim::SmbiosRecord &record, nlohmann::json &entry) {
+  sim::LaterSlotFields later = sim::ReadLaterSlotFields(record);
+  if (!later.dataBusWidth) return;
+  entry["dataBusWidthBase"] = *later.dataBusWidth;
+  entry["peers"] = nlohmann::json::array();
+  for (const sim::PeerGroup &peer : later.peers) {
+    entry["peers"].push_back({{"segment", peer.segment}, {"bus", peer.bus}, {"device", peer.device},
+                              {"function", peer.function}, {"width", peer.width}});
+  }
+  if (later.physicalWidth) {
+    entry["slotInformation"] = *later.slotInformation;
+    entry["physicalWidth"] = *later.physicalWidth;
+    entry["pitch"] = *later.pitch;
+  }
+  if (later.height) entry["height"] = *later.height;
+}
+
 nlohmann::json RecordsJson(const sim::Board &board, const sim::BoardRun &run) {
   nlohmann::json out;
   out["board"] = board.name;
@@ -375,6 +394,7 @@ nlohmann::json RecordsJson(const sim::Board &board, const sim::BoardRun &run) {
       entry["slotType"] = record.bytes[0x05];
       entry["dataBusWidth"] = record.bytes[0x06];
       entry["currentUsage"] = record.bytes[0x07];
+      AddLaterSlotFields(record, entry);
     } else {
       entry["instance"] = view.idOrInstance;
       entry["deviceType"] = record.bytes[0x05] & 0x7F;

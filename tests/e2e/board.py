@@ -65,8 +65,9 @@ class Platform:
         self.described = read
         slots = read.mezzanine + [slot for q in read.positions for card in q.cards.values() for slot in card]
         wirings = [w for slot in slots for w in [slot.wiring] + list(slot.by_identifier.values()) if w]
-        # (socket, group, device) of every root port the driver reads behind.
+        # (socket, group, device) of every root port the driver reads behind, slots' peers included.
         self.root_ports = {(w.socket, w.group, w.device) for w in wirings} | {
+            (peer.socket, peer.group, peer.device) for w in wirings for peer in w.peers} | {
             (d.bus_or_socket, d.group, d.bridge) for d in read.devices if d.location == "rootPort"}
         # (bus, device) of the fixed bridges; (bus, device, function) the driver probes on a bus.
         self.fixed_bridges = {(d.bus_or_socket, d.bridge) for d in read.devices if d.location == "bridge"}

@@ -9,7 +9,9 @@ The rules (tests/e2e/README.md, "Derived machines"):
   card whatever the straps fit, for the mezzanine slots and for the onboard
   devices behind a root port or a fixed bridge;
 - an endpoint behind the root port of each slot `qemu.fitted.slots` names
-  (by Slot ID, among the slots of the cards the straps fit);
+  (by Slot ID, among the slots of the cards the straps fit), and behind each
+  peer root port `qemu.fitted.peers` names (a slot's Slot ID and the peer's
+  index among its peers);
 - each onboard device `qemu.fitted.devices` names (by index in the
   description; all when left out) where it answers: on the root bus, or
   behind its bridge or root port;
@@ -50,9 +52,10 @@ class _Derivation:
         self.platform = platform
         self.described = platform.described
         self.fitted = board.get("qemu", {}).get("fitted", {})
-        if not isinstance(self.fitted, dict) or set(self.fitted) - {"slots", "devices"}:
-            raise boards.BoardError("qemu.fitted: an object of \"slots\" (Slot IDs with a card) and "
-                                    "\"devices\" (indices of onboard devices that answer)")
+        if not isinstance(self.fitted, dict) or set(self.fitted) - {"slots", "peers", "devices"}:
+            raise boards.BoardError("qemu.fitted: an object of \"slots\" (Slot IDs with a card), \"peers\" "
+                                    "(slots' peer root ports with a card) and \"devices\" (indices of "
+                                    "onboard devices that answer)")
         for key in ("bridges", "devices"):
             if key in board:
                 raise boards.BoardError(f"{key}: a board whose machine is derived (no qemu.devices) "
@@ -83,8 +86,9 @@ class _Derivation:
         """(socket, group, device) of every root port the description wires a slot or device to."""
         slots = self.described.mezzanine + [slot for position in self.described.positions
                                              for card in position.cards.values() for slot in card]
-        ports = {(w.socket, w.group, w.device) for slot in slots
-                 for w in [slot.wiring] + list(slot.by_identifier.values()) if w}
+        wirings = [w for slot in slots for w in [slot.wiring] + list(slot.by_identifier.values()) if w]
+        ports = {(w.socket, w.group, w.device) for w in wirings}
+        ports |= {(peer.socket, peer.group, peer.device) for w in wirings for peer in w.peers}
         return ports | {(d.bus_or_socket, d.group, d.bridge) for d in self.described.devices
                         if d.location == "rootPort"}
 
@@ -158,6 +162,23 @@ class _Derivation:
             if wiring is None:
                 raise boards.BoardError(f"{where}: slot {slot_id} is wired to no root port for this identifier")
             filled.append((self.group_bus(wiring.socket, wiring.group), wiring.device))
+        peers = self.fitted.get("peers", [])
+        if not isinstance(peers, list):
+            raise boards.BoardError("qemu.fitted.peers: a list of {\"slot\": Slot ID, \"peer\": index}")
+        for i, entry in enumerate(peers):
+            where = f"qemu.fitted.peers[{i}]"
+            if not isinstance(entry, dict) or set(entry) != {"slot", "peer"}:
+                raise boards.BoardError(f"{where}: {{\"slot\": Slot ID, \"peer\": index among its peers}}")
+            slot_id = boards.number(entry["slot"], f"{where}.slot")
+            wiring = slots.get(slot_id)
+            if wiring is None:
+                raise boards.BoardError(f"{where}.slot: Slot ID {slot_id} is no wired slot of the cards these "
+                                        f"straps fit (slots: {', '.join(map(str, sorted(slots)))})")
+            index = boards.number(entry["peer"], f"{where}.peer")
+            if index >= len(wiring.peers):
+                raise boards.BoardError(f"{where}.peer: slot {slot_id} has {len(wiring.peers)} peers")
+            peer = wiring.peers[index]
+            filled.append((self.group_bus(peer.socket, peer.group), peer.device))
         return filled
 
     def answering_devices(self):

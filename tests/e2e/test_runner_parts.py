@@ -169,9 +169,9 @@ class PlatformTest(unittest.TestCase):
             with self.assertRaises(boards.BoardError):
                 boards.board_platform({"platform": bad})
 
-    def test_where_the_driver_reads_includes_wiring_by_identifier(self):
-        self.assertEqual(ONE.root_ports, {(0, 1, 0), (0, 1, 2), (0, 2, 0), (0, 2, 1), (0, 2, 2), (0, 2, 4),
-                                          (0, 2, 6)})
+    def test_where_the_driver_reads_includes_wiring_by_identifier_and_peers(self):
+        self.assertEqual(ONE.root_ports, {(0, 1, 0), (0, 1, 2), (0, 2, 0), (0, 2, 1), (0, 2, 2), (0, 2, 3),
+                                          (0, 2, 4), (0, 2, 6)})
         self.assertEqual(ONE.bus_probes, [(0, 1, 0), (0, 0x1F, 2)])
         self.assertEqual(TWO.fixed_bridges, {(2, 0)})
 
@@ -219,14 +219,26 @@ class DerivedMachineTest(unittest.TestCase):
         bridges = {(b["bus"], b["device"]): b["secondary"] for b in made.board["bridges"]}
         # The fixed bridge on the root bus takes bus 1; each expander's ports its own bus + 1 up.
         self.assertEqual(bridges[("0x00", 2)], "0x01")
-        self.assertEqual(bridges[("0x40", 4)], "0x42")
-        self.assertEqual(len(bridges), 14)
+        self.assertEqual(bridges[("0x40", 4)], "0x43")  # after the ports at 0 and 1 (slot 7's peer)
+        self.assertEqual(len(bridges), 16)  # the two peer root ports among them
         self.assertIn("pci-testdev,bus=rp40_04,addr=0x0", made.devices)
         self.assertIn("bochs-display,bus=pcie.0,addr=0x3.0", made.devices)
-        self.assertIn({"bus": "0x42", "device": 0, "function": 0}, made.board["devices"])
+        self.assertIn({"bus": "0x43", "device": 0, "function": 0}, made.board["devices"])
         self.assertNotIn({"bus": "0x31", "device": 0, "function": 0}, made.board["devices"])
         # The derived board is a scenario with its machine written out: deriving it again keeps it.
         self.assertEqual(derived_machine.machine_of(made.board, FOUR).devices, made.devices)
+
+    def test_a_card_behind_a_peer_alone(self):
+        # The OCP slot's peer, group 2's root port 3: a card there, none behind the slot's own root port.
+        made = derived({"straps": {"upper": 3, "lower": 0}, "sockets": ["0x00201000"],
+                        "qemu": {"fitted": {"peers": [{"slot": 10, "peer": 0}]}}}, ONE)
+        self.assertIn("pci-testdev,bus=rp20_03,addr=0x0", made.devices)
+        self.assertNotIn("pci-testdev,bus=rp20_00,addr=0x0", made.devices)
+        for fitted, message in [({"peers": [{"slot": 10, "peer": 1}]}, r"peers\[0\].peer: slot 10 has 1 peers"),
+                                ({"peers": [{"slot": 3}]}, r"qemu.fitted.peers\[0\]: "),
+                                ({"peers": [{"slot": 3, "peer": 0}]}, r"peers\[0\].slot: Slot ID 3 is no wired")]:
+            with self.subTest(message=message), self.assertRaisesRegex(boards.BoardError, message):
+                derived({"straps": {"upper": 3, "lower": 0}, "qemu": {"fitted": fitted}}, ONE)
 
     def test_identifiers_read_as_the_driver_reads_them(self):
         # Riser 2 strapped 5 with its top pad owned elsewhere reads 1: the one-slot card, Slot ID 4.

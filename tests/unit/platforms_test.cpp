@@ -124,6 +124,41 @@ TEST(SecondPlatform, EveryIdentifierPairGivesItsCardsSlots) {
   }
 }
 
+// dmidecode 3.4 shows every field the later layouts add, on the 3.5 platform,
+// and only 3.2's on the four-socket one.
+TEST(Platforms, DmidecodeShowsTheLaterLayoutsFields) {
+  Outcome one = Boardsim(kBoard + " --dmidecode");
+  ASSERT_EQ(one.status, 0) << one.output;
+  for (const char *line : {"DMI type 9, 29 bytes", "Data Bus Width: 8", "Peer Devices: 1",
+                           "Peer Device 1: 0000:20:03.0 (Width 8)", "PCI Express Generation: 4",
+                           "Slot Physical Width: x16", "Pitch: 20.32 mm", "Height: Not applicable",
+                           "Height: Low-profile"}) {
+    EXPECT_NE(one.output.find(line), std::string::npos) << line;
+  }
+  Outcome four = Boardsim(kSource + "/boards/four-socket-riser/default.json --dmidecode");
+  ASSERT_EQ(four.status, 0) << four.output;
+  EXPECT_NE(four.output.find("Peer Device 1: 0000:20:01.0 (Width 8)"), std::string::npos);
+  EXPECT_EQ(four.output.find("Slot Physical Width"), std::string::npos);
+}
+
+// --compare names a later field that differs, after the record's own peer groups.
+TEST(Platforms, ComparisonCoversTheLaterFields) {
+  std::string dump = testing_support::ScratchPath("one-socket.bin");
+  ASSERT_EQ(Boardsim(kBoard + " --dump " + dump).status, 0);
+  std::fstream file(dump, std::ios::in | std::ios::out | std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The OCP slot's record comes first in the table: its height after one peer group.
+  const size_t height = 0x20 + 0x17 + 5;
+  ASSERT_EQ(bytes[0x20 + 1], 0x1D);
+  file.seekp(static_cast<std::streamoff>(height));
+  file.put(4);
+  file.close();
+  Outcome outcome = Boardsim(kBoard + " --compare " + dump);
+  EXPECT_EQ(outcome.status, 1) << outcome.output;
+  EXPECT_NE(outcome.output.find("Type 9 slot ID 10 \"OCP 3.0 slot\": height: table 0x04, driver 0x00"),
+            std::string::npos) << outcome.output;
+}
+
 TEST(SecondPlatform, DescriptionsAndBoardsOfAnotherPlatformAreRefused) {
   EXPECT_EQ(Boardsim("--platform " + kDescription + " " + kBoard).status, 0);
   std::ifstream file(kDescription);

@@ -57,7 +57,46 @@ def lengthen_string(d):
     d["strings"]["texts"][4]["text"] = "Riser 1, slot 2 " + "x" * 60
 
 
-REFUSALS = [
+def later(layout, change=lambda d: None):
+    """change(d) on the description asking for a later Type 9 layout."""
+    def apply(d):
+        d["slotRecords"]["smbios"] = layout
+        change(d)
+    return apply
+
+
+def peer(socket=0, group=2, device=4, width="x4"):
+    return {"socket": socket, "group": group, "device": device, "width": width}
+
+
+def mezzanine(d, **fields):
+    d["mezzanineSlots"][0].update(fields)  # socket 0, group 3, device 0, x8
+
+
+REFUSALS_OF_LATER_FIELDS = [
+    (lambda d: mezzanine(d, physicalWidth="x16"), "mezzanineSlots[0].physicalWidth",
+     "only a record of SMBIOS 3.4's Type 9 layout or later has Slot Physical Width"),
+    (later("3.4", lambda d: mezzanine(d, height="low profile")), "mezzanineSlots[0].height",
+     "this platform writes SMBIOS 3.4 records"),
+    (lambda d: d["slotRecords"].update(usageFromPeers=False), "slotRecords.usageFromPeers", "peer groups"),
+    (later("3.3"), "slotRecords.smbios", '"3.3" is not a Type 9 layout the driver writes'),
+    (later("3.4", lambda d: mezzanine(d, physicalWidth="x4")), "mezzanineSlots[0].physicalWidth",
+     "x4 is narrower than the slot's data bus width, x8"),
+    (later("3.5", lambda d: mezzanine(d, peers=[peer(group=0)])), "mezzanineSlots[0].peers[0].group",
+     "socket 0 has no root-port group 0"),
+    (later("3.2", lambda d: mezzanine(d, peers=[peer(width="x4")] * 150)), "mezzanineSlots[0].peers",
+     "150 peer groups make a 769-byte formatted area, too long for a 768-byte record with its "
+     'designation "MEZZANINE 0" and the string area\'s NULs: at most 147 peers'),
+    (later("3.2", lambda d: mezzanine(d, peers=[peer(width="x8")])), "mezzanineSlots[0].peers",
+     "the peers take 8 lanes, leaving none of the slot's x8 (8 lanes)"),
+    (later("3.2", lambda d: mezzanine(d, peers=[peer(group=3, device=0)])), "mezzanineSlots[0].peers[0]",
+     "socket 0 group 3 device 0 is also the slot's own root port"),
+    (later("3.4", lambda d: d["slotRecords"]["widths"]["x8"].update(generation=4)),
+     "slotRecords.widths.x8.generation", "4, but Slot Type 0xB5 is PCI Express generation 3"),
+]
+
+
+REFUSALS = REFUSALS_OF_LATER_FIELDS + [
     (set_second_slot_id, 'riserPositions[0].cards["three-slot card"][1].slotId',
      "two slots of this card have Slot ID 1"),
     (drop_designation_string, 'riserPositions[1].cards["three-slot card"][2].designation',

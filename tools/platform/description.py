@@ -27,6 +27,24 @@ MAX_CARD_SLOTS = 8
 COUNT_WORDS = ["", "One", "Two", "Three", "Four", "Five", "Six", "Seven", "Eight"]
 ROOT_PORT_GROUPS = 4      # bytes of a socket's bus-number word
 
+# The Type 9 layouts a description may ask for (slotRecords.smbios); without
+# one the records are SMBIOS 2.6's. A later layout's fields, and the first
+# layout that has them.
+LAYOUTS = ["2.6", "3.2", "3.4", "3.5"]
+PEERS_SINCE, PHYSICAL_SINCE, HEIGHT_SINCE = "3.2", "3.4", "3.5"
+# Slot Width codes that count lanes, by the names a description may write.
+LANE_WIDTHS = {"x1": 0x08, "x2": 0x09, "x4": 0x0A, "x8": 0x0B, "x12": 0x0C, "x16": 0x0D,
+               "x32": 0x0E}
+LANES = {code: int(name[1:]) for name, code in LANE_WIDTHS.items()}
+# Slot Height values by the names a description uses.
+SLOT_HEIGHTS = {"not applicable": 0x00, "other": 0x01, "unknown": 0x02, "full height": 0x03,
+                "low profile": 0x04}
+DEFAULT_HEIGHT = "unknown"
+# PCI Express Slot Types by generation: (first, last) of each generation's
+# run; a generation given for a width of such a type must agree with it.
+PCIE_SLOT_TYPES = {1: (0xA5, 0xAA), 2: (0xAB, 0xB0), 3: (0xB1, 0xB6), 4: (0xB8, 0xBD),
+                   5: (0xBE, 0xC3), 6: (0xC4, 0xC4)}
+
 # The flash a platform gives the driver: bytes of the LZMA-compressed image,
 # as a firmware volume stores it. The product's budget is the default. No
 # image of the driver is under 2 KiB compressed, and a budget past 64 KiB is a
@@ -55,11 +73,21 @@ def fail(where, problem):
 
 
 @dataclass
+class Peer:
+    socket: int
+    group: int
+    device: int
+    lanes: int
+
+
+@dataclass
 class Wiring:
     socket: int
     group: int
     device: int
     width: str
+    peers: list = field(default_factory=list)  # [Peer]: the other root ports of a bifurcated slot
+    lanes: int = 0                             # its own root port's, what the peers leave
 
 
 @dataclass
@@ -69,6 +97,9 @@ class Slot:
     text: str
     wiring: Wiring = None                              # fixed wiring, or
     by_identifier: dict = field(default_factory=dict)  # identifier -> Wiring
+    physical_width: int = 0                            # Slot Width code; 0 before SMBIOS 3.4
+    pitch: int = 0                                     # 1/100 mm; 0 before SMBIOS 3.4
+    height: int = 0                                    # Slot Height code; 0 before SMBIOS 3.5
 
 
 @dataclass
@@ -116,6 +147,9 @@ class Platform:
     slot_length: int
     characteristics: tuple
     widths: list           # [(name, slot type, data bus width)]
+    layout: str            # the Type 9 layout, one of LAYOUTS
+    usage_from_peers: bool # In use when a peer's root port has something behind it
+    slot_information: dict # width name -> Slot Information (SMBIOS 3.4)
     language: str
     language_name_id: int
     strings: list          # [(name, text)], string id = index + 1
@@ -137,6 +171,10 @@ class Limits:
         self.string_limit = _constant(records, "RECORD_STRING_LIMIT")
         self.formatted = {9: _constant(records, "SMBIOS_TYPE9_LENGTH"),
                           41: _constant(records, "SMBIOS_TYPE41_LENGTH")}
+        # The later Type 9 layouts' lengths without peer groups, and a peer group's.
+        self.type9 = {name: _constant(records, name) for name in (
+            "SMBIOS_TYPE9_LENGTH_32", "SMBIOS_TYPE9_LENGTH_34", "SMBIOS_TYPE9_LENGTH_35",
+            "SMBIOS_TYPE9_PEER_GROUP_SIZE")}
         pads = _read(source_dir, "hw/gpio_pads.h")
         self.chipset = _constant(pads, "GPIO_CHIPSET_ID")
         table = re.search(r"GpioGroupTable\[[^\]]*\]\s*=\s*\{(.*?)\n\};", pads, re.S).group(1)
@@ -258,6 +296,7 @@ class _Reader:
         self.sockets = self.read_sockets(doc["sockets"])
         length, characteristics, self.widths = self.read_slot_records(doc["slotRecords"])
         language, language_name, strings = self.read_strings(doc["strings"])
+        self.slot_defaults = self.read_slot_defaults(doc["slotRecords"])
         mezzanine = self.read_mezzanine(doc["mezzanineSlots"])
         card_maps = self.read_card_maps(doc["cardMaps"])
         positions = self.read_positions(doc["riserPositions"], card_maps)
@@ -265,7 +304,8 @@ class _Reader:
         budget = _number(doc.get("flashBudget", DEFAULT_FLASH_BUDGET), "flashBudget",
                          *FLASH_BUDGET_RANGE)
         return Platform(name, base_name, guid, self.sockets, length, characteristics,
-                        self.widths, language, language_name, strings, mezzanine, card_maps,
+                        self.widths, self.layout, self.usage_from_peers, self.slot_information,
+                        language, language_name, strings, mezzanine, card_maps,
                         positions, devices, budget, self.doc)
 
     def read_sockets(self, value):
@@ -292,7 +332,21 @@ class _Reader:
 
     def read_slot_records(self, value):
         records = _object(value, "slotRecords",
-                          ["length", "characteristics1", "characteristics2", "widths"])
+                          ["length", "characteristics1", "characteristics2", "widths"],
+                          ["smbios", "pitch", "height", "usageFromPeers"])
+        self.layout = "2.6"
+        if "smbios" in records:
+            self.layout = records["smbios"]
+            if self.layout not in LAYOUTS[1:]:
+                fail("slotRecords.smbios", f"{json.dumps(self.layout)} is not a Type 9 layout the "
+                                           f"driver writes: \"3.2\", \"3.4\" or \"3.5\" (leave it "
+                                           "out for SMBIOS 2.6's)")
+        self.usage_from_peers = True
+        if "usageFromPeers" in records:
+            self.since(PEERS_SINCE, "slotRecords.usageFromPeers", "peer groups")
+            self.usage_from_peers = records["usageFromPeers"]
+            if not isinstance(self.usage_from_peers, bool):
+                fail("slotRecords.usageFromPeers", "must be true or false")
         length = _number(records["length"], "slotRecords.length", 0, 255)
         characteristics = tuple(_number(records[key], f"slotRecords.{key}", 0, 255)
                                 for key in ("characteristics1", "characteristics2"))
@@ -300,14 +354,75 @@ class _Reader:
         if not widths:
             fail("slotRecords.widths", "must name at least one width")
         result = []
+        self.slot_information = {}
         for name, encoding in widths.items():
             where = _key("slotRecords.widths", name)
             if not re.fullmatch(r"[a-z][a-z0-9]{0,15}", name) or name == "unwired":
                 fail(where, "a width is named by lower-case letters and digits, not 'unwired'")
-            _object(encoding, where, ["slotType", "dataBusWidth"])
-            result.append((name, _number(encoding["slotType"], f"{where}.slotType", 0, 255),
-                           _number(encoding["dataBusWidth"], f"{where}.dataBusWidth", 0, 255)))
+            _object(encoding, where, ["slotType", "dataBusWidth"], ["generation", "slotInformation"])
+            slot_type = _number(encoding["slotType"], f"{where}.slotType", 0, 255)
+            bus_width = _number(encoding["dataBusWidth"], f"{where}.dataBusWidth", 0, 255)
+            if self.layout != "2.6" and bus_width not in LANES:
+                fail(f"{where}.dataBusWidth", f"0x{bus_width:02X} counts no lanes (0x08 to 0x0E, x1 to "
+                                              f"x32): an SMBIOS {self.layout} record gives the lanes "
+                                              "of a slot's root ports")
+            self.slot_information[name] = self.read_slot_information(encoding, where, slot_type)
+            result.append((name, slot_type, bus_width))
         return length, characteristics, result
+
+    def since(self, layout, where, what):
+        """Refuses a field of a later layout than the platform's."""
+        if LAYOUTS.index(self.layout) < LAYOUTS.index(layout):
+            fail(where, f"only a record of SMBIOS {layout}'s Type 9 layout or later has {what}: set "
+                        f"slotRecords.smbios to \"{layout}\" or later (this platform writes SMBIOS "
+                        f"{self.layout} records)")
+
+    def read_slot_information(self, encoding, where, slot_type):
+        """A width's Slot Information: its PCI Express generation, or the value itself."""
+        given = [key for key in ("generation", "slotInformation") if key in encoding]
+        if not given:
+            return 0
+        if len(given) == 2:
+            fail(where, "give generation or slotInformation, not both")
+        self.since(PHYSICAL_SINCE, f"{where}.{given[0]}", "Slot Information")
+        if given[0] == "slotInformation":
+            return _number(encoding["slotInformation"], f"{where}.slotInformation", 0, 255)
+        generation = _number(encoding["generation"], f"{where}.generation", 1, 255)
+        of_type = [g for g, (first, last) in PCIE_SLOT_TYPES.items() if first <= slot_type <= last]
+        if not of_type:
+            fail(f"{where}.generation", f"Slot Type 0x{slot_type:02X} is no PCI Express slot: give "
+                                        "slotInformation instead")
+        if generation != of_type[0] and not (of_type[0] == 6 and generation > 6):
+            fail(f"{where}.generation", f"{generation}, but Slot Type 0x{slot_type:02X} is PCI Express "
+                                        f"generation {of_type[0]}{' or later' if of_type[0] == 6 else ''}")
+        return generation
+
+    def read_slot_defaults(self, records):
+        """The pitch and height of a slot that gives none (slotRecords.pitch, .height)."""
+        has_height = LAYOUTS.index(self.layout) >= LAYOUTS.index(HEIGHT_SINCE)
+        pitch, height = 0, SLOT_HEIGHTS[DEFAULT_HEIGHT] if has_height else 0
+        if "pitch" in records:
+            self.since(PHYSICAL_SINCE, "slotRecords.pitch", "Slot Pitch")
+            pitch = _number(records["pitch"], "slotRecords.pitch", 0, 0xFFFF)
+        if "height" in records:
+            height = self.height(records["height"], "slotRecords.height")
+        return pitch, height
+
+    def height(self, value, where):
+        self.since(HEIGHT_SINCE, where, "Slot Height")
+        if value not in SLOT_HEIGHTS:
+            fail(where, f"{json.dumps(value)} is not one of {', '.join(SLOT_HEIGHTS)}")
+        return SLOT_HEIGHTS[value]
+
+    def width_code(self, value, where):
+        """The Slot Width code of a width name of slotRecords.widths, or of x1 to x32."""
+        for name, _, code in self.widths:
+            if value == name:
+                return code
+        if value in LANE_WIDTHS:
+            return LANE_WIDTHS[value]
+        fail(where, f"{json.dumps(value)} is neither a width of slotRecords.widths nor one of "
+                    f"{', '.join(LANE_WIDTHS)}")
 
     def read_strings(self, value):
         strings = _object(value, "strings", ["language", "languageName", "texts"])
@@ -353,26 +468,88 @@ class _Reader:
                                    f"(its groups: {', '.join(map(str, self.sockets[socket].groups))})")
         return socket, group
 
-    def wiring(self, entry, where):
+    def wiring(self, entry, where, text):
         socket, group = self.socket_group(entry, where)
         device = _number(entry["device"], f"{where}.device", 0, 31)
         width = entry["width"]
-        if width not in [name for name, _, _ in self.widths]:
+        codes = {name: code for name, _, code in self.widths}
+        if width not in codes:
             fail(f"{where}.width", f"{json.dumps(width)} is not a width of slotRecords.widths")
-        return Wiring(socket, group, device, width)
+        wiring = Wiring(socket, group, device, width, [], LANES.get(codes[width], 0))
+        if "peers" in entry:
+            self.since(PEERS_SINCE, f"{where}.peers", "peer groups")
+            self.read_peers(entry["peers"], f"{where}.peers", wiring, text)
+        return wiring
+
+    def read_peers(self, value, where, wiring, text):
+        """The other root ports of a bifurcated slot; the slot's own keeps the
+        lanes they leave it."""
+        if not isinstance(value, list):
+            fail(where, "must be an array")
+        base = {"3.2": "SMBIOS_TYPE9_LENGTH_32", "3.4": "SMBIOS_TYPE9_LENGTH_34",
+                "3.5": "SMBIOS_TYPE9_LENGTH_35"}[self.layout]
+        formatted = self.limits.type9[base] + self.limits.type9["SMBIOS_TYPE9_PEER_GROUP_SIZE"] * len(value)
+        room = self.limits.record_buffer - len(text) - 2 - self.limits.type9[base]
+        if formatted + len(text) + 2 > self.limits.record_buffer:
+            fail(where, f"{len(value)} peer groups make a {formatted}-byte formatted area, too long for a "
+                        f"{self.limits.record_buffer}-byte record with its designation \"{text}\" and "
+                        f"the string area's NULs: at most "
+                        f"{room // self.limits.type9['SMBIOS_TYPE9_PEER_GROUP_SIZE']} peers")
+        taken = {(wiring.socket, wiring.group, wiring.device): "the slot's own root port"}
+        for i, entry in enumerate(value):
+            inner = f"{where}[{i}]"
+            _object(entry, inner, ["socket", "group", "device", "width"])
+            socket, group = self.socket_group(entry, inner)
+            device = _number(entry["device"], f"{inner}.device", 0, 31)
+            if (socket, group, device) in taken:
+                fail(inner, f"socket {socket} group {group} device {device} is also "
+                            f"{taken[(socket, group, device)]}")
+            taken[(socket, group, device)] = f"{where}[{i}]"
+            code = self.width_code(entry["width"], f"{inner}.width")
+            wiring.peers.append(Peer(socket, group, device, LANES[code]))
+        left = wiring.lanes - sum(peer.lanes for peer in wiring.peers)
+        if left <= 0:
+            fail(where, f"the peers take {wiring.lanes - left} lanes, leaving none of the slot's "
+                        f"{wiring.width} ({wiring.lanes} lanes) to its own root port")
+        wiring.lanes = left
+
+    def slot_form(self, entry, slot, where):
+        """Physical width, pitch and height of the slot, or the platform's defaults."""
+        wirings = [slot.wiring] if slot.wiring else list(slot.by_identifier.values())
+        codes = {name: code for name, _, code in self.widths}
+        widest = max(wirings, key=lambda w: LANES.get(codes[w.width], 0))
+        slot.pitch, slot.height = self.slot_defaults
+        if LAYOUTS.index(self.layout) >= LAYOUTS.index(PHYSICAL_SINCE):
+            slot.physical_width = codes[widest.width]
+        if "physicalWidth" in entry:
+            self.since(PHYSICAL_SINCE, f"{where}.physicalWidth", "Slot Physical Width")
+            slot.physical_width = self.width_code(entry["physicalWidth"], f"{where}.physicalWidth")
+            if LANES.get(slot.physical_width, 0) < LANES.get(codes[widest.width], 0):
+                fail(f"{where}.physicalWidth", f"{entry['physicalWidth']} is narrower than the slot's "
+                                               f"data bus width, {widest.width}")
+        if "pitch" in entry:
+            self.since(PHYSICAL_SINCE, f"{where}.pitch", "Slot Pitch")
+            slot.pitch = _number(entry["pitch"], f"{where}.pitch", 0, 0xFFFF)
+        if "height" in entry:
+            slot.height = self.height(entry["height"], f"{where}.height")
 
     def slot(self, entry, where, owner, identifiers=None):
         wired = ["socket", "group", "device", "width"]
+        form = ["physicalWidth", "pitch", "height"]
         by_identifier = isinstance(entry, dict) and "wiringByIdentifier" in entry
+        if by_identifier and "peers" in entry:
+            fail(f"{where}.peers", "a slot wired by identifier gives its peers with each wiring of "
+                                   "wiringByIdentifier")
         _object(entry, where, ["slotId", "designation"] +
-                (["wiringByIdentifier"] if by_identifier else wired))
+                (["wiringByIdentifier"] if by_identifier else wired), form + ([] if by_identifier else ["peers"]))
         slot_id = _number(entry["slotId"], f"{where}.slotId", 0, 0xFFFF)
         if self.slot_ids.setdefault(slot_id, owner) != owner:
             fail(f"{where}.slotId", f"Slot ID {slot_id} is also used by {self.slot_ids[slot_id]}")
         string_id = self.string_id(entry["designation"], f"{where}.designation")
         slot = Slot(slot_id, string_id, self.strings_text(string_id))
         if not by_identifier:
-            slot.wiring = self.wiring(entry, where)
+            slot.wiring = self.wiring(entry, where, slot.text)
+            self.slot_form(entry, slot, where)
             return slot
         if identifiers is None:
             fail(f"{where}.wiringByIdentifier", "only a riser card's slot is wired by identifier")
@@ -380,7 +557,10 @@ class _Reader:
         for key, wiring in table.items():
             inner = _key(f"{where}.wiringByIdentifier", key)
             identifier = _identifier_key(key, inner, identifiers)
-            slot.by_identifier[identifier] = self.wiring(_object(wiring, inner, wired), inner)
+            slot.by_identifier[identifier] = self.wiring(_object(wiring, inner, wired, ["peers"]),
+                                                         inner, slot.text)
+        if slot.by_identifier:
+            self.slot_form(entry, slot, where)
         return slot
 
     def strings_text(self, string_id):
@@ -557,6 +737,60 @@ class _Reader:
         return devices
 
 
+@dataclass
+class Form:
+    """What a slot's record of a later layout carries past the 2.6 fields, for
+    one wiring of a slot: the lanes of its own root port, its width's Slot
+    Information, its physical width, height and pitch, and its peers."""
+    lanes: int
+    slot_information: int
+    physical_width: int
+    height: int
+    pitch: int
+    peers: tuple
+    slots: list = field(default_factory=list)  # designations of the slots of this form
+
+
+# The driver's form and peer tables are indexed by a byte.
+MAX_FORMS = 256
+MAX_PEERS = 255
+
+
+def slot_forms(platform):
+    """The platform's forms, in the order its tables meet the slots (mezzanine
+    slots, then each position's cards), and {id(wiring): form index}."""
+    forms, by_key, index = [], {}, {}
+    slots = platform.mezzanine + [slot for position in platform.positions
+                                  for card in position.cards.values() for slot in card]
+    for slot in slots:
+        wirings = [slot.wiring] if slot.wiring else [slot.by_identifier[i] for i in sorted(slot.by_identifier)]
+        for wiring in wirings:
+            key = (wiring.lanes, platform.slot_information[wiring.width], slot.physical_width,
+                   slot.height, slot.pitch,
+                   tuple((peer.socket, peer.group, peer.device, peer.lanes) for peer in wiring.peers))
+            if key not in by_key:
+                by_key[key] = len(forms)
+                forms.append(Form(*key))
+            form = forms[by_key[key]]
+            if slot.text not in form.slots:
+                form.slots.append(slot.text)
+            index[id(wiring)] = by_key[key]
+    return forms, index
+
+
+def _check_form_tables(platform):
+    if platform.layout == "2.6":
+        return
+    forms, _ = slot_forms(platform)
+    peers = sum(len(form.peers) for form in forms)
+    if len(forms) > MAX_FORMS:
+        fail("slotRecords", f"the slots take {len(forms)} forms (lanes, physical width, pitch, height "
+                            f"and peers), more than the driver's table holds ({MAX_FORMS})")
+    if peers > MAX_PEERS:
+        fail("slotRecords", f"the slots have {peers} peer groups in all, more than the driver's table "
+                            f"holds ({MAX_PEERS})")
+
+
 def read_description(path, source_dir):
     """The Platform a description file holds; DescriptionError naming the
     field (or the file) when it cannot be used."""
@@ -568,6 +802,7 @@ def read_description(path, source_dir):
     except (UnicodeDecodeError, json.JSONDecodeError) as problem:
         raise DescriptionError(f"not valid JSON: {problem}")
     platform = _Reader(document, Limits(source_dir)).read()
+    _check_form_tables(platform)
     folder = os.path.basename(os.path.dirname(os.path.abspath(path)))
     in_platforms = os.path.basename(os.path.dirname(os.path.dirname(os.path.abspath(path))))
     if in_platforms == "platforms" and os.path.basename(path) == "platform.json" and \

@@ -8,11 +8,14 @@ INF.
 """
 import json
 
-from description import COUNT_WORDS, MAX_RISER_POSITIONS
+from description import COUNT_WORDS, LAYOUTS, MAX_RISER_POSITIONS, slot_forms
 
 DRIVER_FILES = ["platform_layout.h", "riser_straps.h", "riser_cards.h", "riser_cards.cpp",
                 "mezzanine_slot_table.h", "onboard_device_table.h", "slot_width_table.h",
-                "socket_table.h", "driver_strings.h"]
+                "slot_form_table.h", "socket_table.h", "driver_strings.h"]
+
+# SlotRecordLayout's enumerators by the layouts a description names.
+LAYOUT_ENUMERATORS = {layout: "SlotRecordLayout::Smbios" + layout.replace(".", "") for layout in LAYOUTS}
 
 
 def camel(name):
@@ -59,13 +62,15 @@ def width_name(name):
     return f"SlotWidth::{name.upper()}"
 
 
-def shape_name(wiring):
+def shape_name(p, wiring):
     device = f"_DEV{wiring.device}" if wiring.device else ""
-    return f"SOCKET{wiring.socket}_GROUP{wiring.group}{device}_{wiring.width.upper()}"
+    form = f"_FORM{slot_forms(p)[1][id(wiring)]}" if p.layout != "2.6" else ""
+    return f"SOCKET{wiring.socket}_GROUP{wiring.group}{device}_{wiring.width.upper()}{form}"
 
 
-def shape_value(wiring):
-    return f"{{{wiring.socket}, {wiring.group}, {wiring.device}, {width_name(wiring.width)}}}"
+def shape_value(p, wiring):
+    form = f", {{{slot_forms(p)[1][id(wiring)]}}}" if p.layout != "2.6" else ""
+    return f"{{{wiring.socket}, {wiring.group}, {wiring.device}, {width_name(wiring.width)}{form}}}"
 
 
 def handler_name(position, count):
@@ -102,12 +107,26 @@ def platform_layout(p, source):
     out = [header(source, [
         "What the driver's shared code knows of the platform's size and shape: counts,",
         "slot widths, the record fields every slot shares, the riser positions."])]
-    out.append("#pragma once\n\n#include \"include/uefi_base.h\"\n")
+    out.append("#pragma once\n\n#include \"include/smbios_records.h\"\n#include \"include/uefi_base.h\"\n")
     out.append(f"// Sockets whose bus-number word the driver reads.\n"
                f"inline constexpr UINTN SOCKET_COUNT = {len(p.sockets)};\n")
     widths = ", ".join([name.upper() for name, _, _ in p.widths] + ["Unwired"])
     out.append(f"// The slot widths, then Unwired: no root port feeds the slot as far as the\n"
                f"// driver knows.\nenum class SlotWidth : UINT8 {{ {widths} }};\n")
+    peers = sum(len(form.peers) for form in slot_forms(p)[0]) if p.layout != "2.6" else 0
+    out.append("// The Type 9 layout of the slot records (a later one than 2.6 carries the\n"
+               "// fields of inventory/slot_form.h), whether a slot is In use when only a\n"
+               "// peer's root port has something behind it, and the peers of all slots.\n"
+               f"inline constexpr SlotRecordLayout SLOT_RECORD_LAYOUT = {LAYOUT_ENUMERATORS[p.layout]};\n"
+               f"inline constexpr bool SLOT_USAGE_FROM_PEERS = {'true' if p.usage_from_peers else 'false'};\n"
+               f"inline constexpr UINTN SLOT_PEER_COUNT = {peers};\n")
+    if p.layout == "2.6":
+        out.append("// A slot's form: none, the 2.6 record ends at Device/Function. Index is\n"
+                   "// there for the later layouts' code, which runs on no slot of this platform.\n"
+                   "struct SlotForm {\n  static constexpr UINT8 Index = 0;\n};\n")
+    else:
+        out.append("// A slot's form: its entry of SLOT_FORMS (slot_form_table.h).\n"
+                   "struct SlotForm {\n  UINT8 Index;\n};\n")
     out.append("// Type 9 fields every slot record carries.\n"
                f"inline constexpr UINT8 SLOT_LENGTH = 0x{p.slot_length:02X};\n"
                f"inline constexpr UINT8 SLOT_CHARACTERISTICS1 = 0x{p.characteristics[0]:02X};\n"
@@ -181,18 +200,19 @@ def riser_cards_source(p, source):
         for slots in position.cards.values():
             for slot in slots:
                 for wiring in ([slot.wiring] if slot.wiring else slot.by_identifier.values()):
-                    shapes.setdefault(shape_name(wiring), shape_value(wiring))
+                    shapes.setdefault(shape_name(p, wiring), shape_value(p, wiring))
     out = [header(source, ["The riser positions: where every slot of every card is wired, which card",
                            "each identifier names, and the routines that add a position's slots."]),
            "#include \"inventory/riser_dispatch.h\"\n#include \"inventory/riser_ids.h\"\n",
            "namespace {\n",
-           "// Wirings: socket, root-port group, root-port device, width.\n" +
+           "// Wirings: socket, root-port group, root-port device, width" +
+           (", form.\n" if p.layout != "2.6" else ".\n") +
            "".join(f"constexpr SlotShape {name} = {value};\n" for name, value in shapes.items())]
     for position in p.positions:
         for card, slots in position.cards.items():
             if not slots or slots[0].by_identifier:
                 continue
-            table = rows([(f"{{{slot.slot_id}, {slot.string_id}, {shape_name(slot.wiring)}}},",
+            table = rows([(f"{{{slot.slot_id}, {slot.string_id}, {shape_name(p, slot.wiring)}}},",
                            c_string(slot.text)) for slot in slots])
             out.append(f"// {position.title}, {card}: Slot ID, string id, wiring of each slot in\n"
                        f"// slot-index order, from FIRST_RISER_SLOT_INDEX.\n"
@@ -201,7 +221,7 @@ def riser_cards_source(p, source):
         for card, slots in position.cards.items():
             if slots and slots[0].by_identifier:
                 wiring = slots[0].by_identifier
-                entries = [shape_name(wiring[i]) if i in wiring else "UNWIRED_SLOT"
+                entries = [shape_name(p, wiring[i]) if i in wiring else "UNWIRED_SLOT"
                            for i in range(position.identifiers)]
                 table = rows([(f"{entry},", f"identifier {i}") for i, entry in enumerate(entries)])
                 out.append(f"// {position.title}, {card}: its wiring by identifier; an identifier it is\n"
@@ -258,10 +278,11 @@ def riser_cards_source(p, source):
 
 
 def mezzanine_slot_table(p, source):
-    table = rows([(f"{{{slot.slot_id}, {slot.string_id}, {shape_value(slot.wiring)}}},", c_string(slot.text))
+    table = rows([(f"{{{slot.slot_id}, {slot.string_id}, {shape_value(p, slot.wiring)}}},", c_string(slot.text))
                   for slot in p.mezzanine])
+    form = ", form" if p.layout != "2.6" else ""
     return (header(source, ["The mezzanine slots by slot index: Slot ID, string id, and wiring (socket,",
-                            "root-port group, root-port device, width)."]) +
+                            f"root-port group, root-port device, width{form})."]) +
             "#pragma once\n\n#include \"inventory/slot_fill.h\"\n\n"
             f"constexpr SlotDescription MEZZANINE_SLOTS[MEZZANINE_SLOT_COUNT] = {{\n{table}}};\n")
 
@@ -297,6 +318,33 @@ def slot_width_table(p, source):
             f"constexpr WidthEncoding WIDTH_ENCODING[] = {{\n{table}}};\n")
 
 
+def slot_form_table(p, source):
+    if p.layout == "2.6":
+        return (header(source, ["The forms of the platform's slots: none, its slot records are SMBIOS 2.6's,",
+                                "which end at Device/Function."]) +
+                "#pragma once\n\n#include \"inventory/slot_form.h\"\n")
+    forms, _ = slot_forms(p)
+    out = [header(source, [f"The forms of the platform's slots: what each slot's SMBIOS {p.layout} record carries",
+                           "past the 2.6 fields, and the other root ports of its bifurcated slots."]),
+           "#pragma once\n\n#include \"inventory/slot_form.h\"\n"]
+    entries, peers = [], []
+    for index, form in enumerate(forms):
+        entries.append((f"{{{form.lanes}, {form.slot_information}, 0x{form.physical_width:02X}, "
+                        f"0x{form.height:02X}, {form.pitch}, {len(peers) if form.peers else 0}, {len(form.peers)}}},",
+                        f"form {index}: " + ", ".join(c_string(text) for text in form.slots[:2]) +
+                        (f" and {len(form.slots) - 2} more" if len(form.slots) > 2 else "")))
+        peers += [(f"{{{socket}, {group}, {device}, {lanes}}},",
+                   f"form {index}: socket {socket}, group {group}, device {device}, x{lanes}")
+                  for socket, group, device, lanes in form.peers]
+    out.append("// Own lanes, Slot Information, Slot Physical Width, Slot Height, Slot Pitch\n"
+               "// (1/100 mm), first peer in SLOT_PEERS and peer count, indexed by SlotForm.\n"
+               f"constexpr SlotFormFields SLOT_FORMS[] = {{\n{rows(entries)}}};\n")
+    if peers:
+        out.append("// Socket, root-port group, root-port device, lanes.\n"
+                   f"constexpr PeerShape SLOT_PEERS[SLOT_PEER_COUNT] = {{\n{rows(peers)}}};\n")
+    return "\n".join(out)
+
+
 def socket_table(p, source):
     table = rows([(f"{{0x{s.bus:02X}, {s.device}, {s.function}, 0x{s.offset:02X}}},", f"socket {i}")
                   for i, s in enumerate(p.sockets)])
@@ -323,8 +371,8 @@ def driver_strings(p, source):
 def driver_files(platform, source):
     """{file name: text} of the driver's generated sources."""
     makers = [platform_layout, riser_straps, riser_cards_header, riser_cards_source,
-              mezzanine_slot_table, onboard_device_table, slot_width_table, socket_table,
-              driver_strings]
+              mezzanine_slot_table, onboard_device_table, slot_width_table, slot_form_table,
+              socket_table, driver_strings]
     return {name: maker(platform, source) for name, maker in zip(DRIVER_FILES, makers)}
 
 

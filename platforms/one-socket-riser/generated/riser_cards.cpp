@@ -8,52 +8,53 @@
 
 namespace {
 
-// Wirings: socket, root-port group, root-port device, width.
-constexpr SlotShape SOCKET0_GROUP1_X16 = {0, 1, 0, SlotWidth::X16};
-constexpr SlotShape SOCKET0_GROUP1_DEV2_X8 = {0, 1, 2, SlotWidth::X8};
-constexpr SlotShape SOCKET0_GROUP1_X8 = {0, 1, 0, SlotWidth::X8};
-constexpr SlotShape SOCKET0_GROUP2_DEV2_X16 = {0, 2, 2, SlotWidth::X16};
-constexpr SlotShape SOCKET0_GROUP2_DEV2_X8 = {0, 2, 2, SlotWidth::X8};
-constexpr SlotShape SOCKET0_GROUP2_DEV4_X8 = {0, 2, 4, SlotWidth::X8};
-constexpr SlotShape SOCKET0_GROUP2_DEV2_X4 = {0, 2, 2, SlotWidth::X4};
-constexpr SlotShape SOCKET0_GROUP2_DEV4_X4 = {0, 2, 4, SlotWidth::X4};
-constexpr SlotShape SOCKET0_GROUP2_DEV6_X4 = {0, 2, 6, SlotWidth::X4};
+// Wirings: socket, root-port group, root-port device, width, form.
+constexpr SlotShape SOCKET0_GROUP1_X16_FORM1 = {0, 1, 0, SlotWidth::X16, {1}};
+constexpr SlotShape SOCKET0_GROUP1_DEV2_X8_FORM2 = {0, 1, 2, SlotWidth::X8, {2}};
+constexpr SlotShape SOCKET0_GROUP1_X8_FORM3 = {0, 1, 0, SlotWidth::X8, {3}};
+constexpr SlotShape SOCKET0_GROUP1_DEV2_X8_FORM3 = {0, 1, 2, SlotWidth::X8, {3}};
+constexpr SlotShape SOCKET0_GROUP2_DEV2_X16_FORM4 = {0, 2, 2, SlotWidth::X16, {4}};
+constexpr SlotShape SOCKET0_GROUP2_DEV2_X8_FORM5 = {0, 2, 2, SlotWidth::X8, {5}};
+constexpr SlotShape SOCKET0_GROUP2_DEV4_X8_FORM5 = {0, 2, 4, SlotWidth::X8, {5}};
+constexpr SlotShape SOCKET0_GROUP2_DEV2_X4_FORM6 = {0, 2, 2, SlotWidth::X4, {6}};
+constexpr SlotShape SOCKET0_GROUP2_DEV4_X4_FORM6 = {0, 2, 4, SlotWidth::X4, {6}};
+constexpr SlotShape SOCKET0_GROUP2_DEV6_X4_FORM6 = {0, 2, 6, SlotWidth::X4, {6}};
 
 // Upper riser, two-slot card: Slot ID, string id, wiring of each slot in
 // slot-index order, from FIRST_RISER_SLOT_INDEX.
 constexpr SlotDescription UPPER_TWO_SLOTS[] = {
-    {1, 2, SOCKET0_GROUP1_X8},       // "Upper riser, slot 1"
-    {2, 3, SOCKET0_GROUP1_DEV2_X8},  // "Upper riser, slot 2"
+    {1, 2, SOCKET0_GROUP1_X8_FORM3},       // "Upper riser, slot 1"
+    {2, 3, SOCKET0_GROUP1_DEV2_X8_FORM3},  // "Upper riser, slot 2"
 };
 
 // Upper riser, one-slot card: its wiring by identifier; an identifier it is
 // not wired for leaves the slot fields untouched.
 constexpr SlotShape UPPER_ONE_SLOT_WIRING[4] = {
-    UNWIRED_SLOT,            // identifier 0
-    SOCKET0_GROUP1_X16,      // identifier 1
-    SOCKET0_GROUP1_DEV2_X8,  // identifier 2
-    UNWIRED_SLOT,            // identifier 3
+    UNWIRED_SLOT,                  // identifier 0
+    SOCKET0_GROUP1_X16_FORM1,      // identifier 1
+    SOCKET0_GROUP1_DEV2_X8_FORM2,  // identifier 2
+    UNWIRED_SLOT,                  // identifier 3
 };
 
 // Lower riser, one-slot card: Slot ID, string id, wiring of each slot in
 // slot-index order, from FIRST_RISER_SLOT_INDEX.
 constexpr SlotDescription LOWER_ONE_SLOT[] = {
-    {3, 4, SOCKET0_GROUP2_DEV2_X16},  // "Lower riser, slot 1"
+    {3, 4, SOCKET0_GROUP2_DEV2_X16_FORM4},  // "Lower riser, slot 1"
 };
 
 // Lower riser, two-slot card: Slot ID, string id, wiring of each slot in
 // slot-index order, from FIRST_RISER_SLOT_INDEX.
 constexpr SlotDescription LOWER_TWO_SLOTS[] = {
-    {3, 4, SOCKET0_GROUP2_DEV2_X8},  // "Lower riser, slot 1"
-    {4, 5, SOCKET0_GROUP2_DEV4_X8},  // "Lower riser, slot 2"
+    {3, 4, SOCKET0_GROUP2_DEV2_X8_FORM5},  // "Lower riser, slot 1"
+    {4, 5, SOCKET0_GROUP2_DEV4_X8_FORM5},  // "Lower riser, slot 2"
 };
 
 // Lower riser, three-slot card: Slot ID, string id, wiring of each slot in
 // slot-index order, from FIRST_RISER_SLOT_INDEX.
 constexpr SlotDescription LOWER_THREE_SLOTS[] = {
-    {3, 4, SOCKET0_GROUP2_DEV2_X4},  // "Lower riser, slot 1"
-    {4, 5, SOCKET0_GROUP2_DEV4_X4},  // "Lower riser, slot 2"
-    {5, 6, SOCKET0_GROUP2_DEV6_X4},  // "Lower riser, slot 3"
+    {3, 4, SOCKET0_GROUP2_DEV2_X4_FORM6},  // "Lower riser, slot 1"
+    {4, 5, SOCKET0_GROUP2_DEV4_X4_FORM6},  // "Lower riser, slot 2"
+    {5, 6, SOCKET0_GROUP2_DEV6_X4_FORM6},  // "Lower riser, slot 3"
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #pragma once
 
+#include "include/smbios_records.h"
 #include "include/uefi_base.h"
 
 // Sockets whose bus-number word the driver reads.
@@ -13,6 +14,19 @@ inline constexpr UINTN SOCKET_COUNT = 2;
 // The slot widths, then Unwired: no root port feeds the slot as far as the
 // driver knows.
 enum class SlotWidth : UINT8 { X8, X16, Unwired };
+
+// The Type 9 layout of the slot records (a later one than 2.6 carries the
+// fields of inventory/slot_form.h), whether a slot is In use when only a
+// peer's root port has something behind it, and the peers of all slots.
+inline constexpr SlotRecordLayout SLOT_RECORD_LAYOUT = SlotRecordLayout::Smbios26;
+inline constexpr bool SLOT_USAGE_FROM_PEERS = true;
+inline constexpr UINTN SLOT_PEER_COUNT = 0;
+
+// A slot's form: none, the 2.6 record ends at Device/Function. Index is
+// there for the later layouts' code, which runs on no slot of this platform.
+struct SlotForm {
+  static constexpr UINT8 Index = 0;
+};
 
 // Type 9 fields every slot record carries.
 inline constexpr UINT8 SLOT_LENGTH = 0x04;
