@@ -4,7 +4,6 @@
 // eight pads takes every identifier, and a description or board of another
 // platform than the one built is refused.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "sim/dmidecode.h"
+#include "tests/command_outcome.h"
 #include "tests/scratch_directory.h"
 
 namespace {
@@ -22,21 +22,10 @@ const std::string kSource = SOURCE_DIR;
 const std::string kBoard = kSource + "/boards/one-socket-riser/default.json";
 const std::string kDescription = kSource + "/platforms/one-socket-riser/platform.json";
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using testing_support::Outcome;
 
 Outcome Boardsim(const std::string &arguments) {
-  Outcome outcome{-1, ""};
-  FILE *pipe = popen((std::string(BINARY_DIR) + "/tools/boardsim " + arguments + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0) outcome.output.append(chunk, got);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return testing_support::RunCommand(std::string(BINARY_DIR) + "/tools/boardsim " + arguments + " 2>&1");
 }
 
 std::string Scratch(const std::string &name, const std::string &text) {

@@ -1,7 +1,6 @@
 // The board simulator as users run it on the two-socket board: its records,
 // options, comparison with a machine's table, and bad board files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -10,29 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/command_outcome.h"
 #include "tests/scratch_directory.h"
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using testing_support::Outcome;
 
 // Runs boardsim on the two-socket platform, whichever is the default;
 // REDIRECT says where its standard error goes.
 Outcome Boardsim(const std::string &arguments, const char *redirect = " 2>&1") {
-  std::string command = std::string(BINARY_DIR) + "/tools/boardsim --platform " + SOURCE_DIR +
-                        "/platforms/two-socket-riser/platform.json " + arguments + redirect;
-  Outcome outcome{-1, ""};
-  FILE *pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  std::array<char, 4096> chunk;
-  size_t got;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) outcome.output.append(chunk.data(), got);
-  int status = pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return testing_support::RunCommand(std::string(BINARY_DIR) + "/tools/boardsim --platform " + SOURCE_DIR +
+                                     "/platforms/two-socket-riser/platform.json " + arguments + redirect);
 }
 
 std::string WriteBoard(const std::string &name, const std::string &text) {
