@@ -137,8 +137,9 @@ class _Derivation:
     def slots_of_the_board(self):
         """{Slot ID: (socket, group, device)} of the slots the straps fit."""
         slots = {slot.slot_id: slot.wiring for slot in self.described.mezzanine}
+        identifiers = self.identifiers()
         for position in self.described.positions:
-            identifier = self.identifiers()[position.name]
+            identifier = identifiers[position.name]
             if identifier == position.no_card:
                 continue
             card = self.described.card_maps[position.card_map].get(identifier)

@@ -1,6 +1,7 @@
 """The firmware a boot runs: Debian's OVMF with our firmware files inserted,
 or OVMF built from EDK2's source (edk2_ovmf.py); and the UEFI Shell a
 firmware image carries, which shell boots start from their volume."""
+import functools
 import hashlib
 import os
 import subprocess
@@ -69,6 +70,9 @@ def patched_firmware(build, platform=None):
     return out
 
 
+# A runner asks once per boot and again for its checks; finding an EDK2 build
+# in the cache hashes every input, so each answer is kept for the run.
+@functools.lru_cache(maxsize=None)
 def firmware_images(build, boot, platform):
     """(code, variable store, the image of the driver it dispatches: None when
     a shell loads it) of a firmware boot's OVMF, for a scenario of platform."""
